@@ -1,0 +1,5 @@
+#include "app/shell.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  return harvester::StartUp();
+}

@@ -1,0 +1,7 @@
+#include "app/shell.h"
+
+namespace harvester {
+
+int StartUp() { return 0; }
+
+}  // namespace harvester

@@ -1,0 +1,71 @@
+#pragma once
+// Owning handles for automation objects and VARIANTs.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <oaidl.h>
+
+namespace harvester {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Holds at most one counted IUnknown reference. Copying adds a reference; clearing,
+// overwriting or destroying the handle releases it.
+class ComObject {
+ public:
+  ComObject() = default;
+  // Takes over a reference the caller already holds.
+  static ComObject Attach(IUnknown* unknown);
+  // Adds a reference of its own.
+  static ComObject FromPointer(IUnknown* unknown);
+
+  ComObject(const ComObject& other);
+  ComObject(ComObject&& other) noexcept;
+  ComObject& operator=(const ComObject& other);
+  ComObject& operator=(ComObject&& other) noexcept;
+  ~ComObject();
+
+  IUnknown* Get() const { return unknown_; }
+
+ private:
+  IUnknown* unknown_ = nullptr;
+  friend void Clear(ComObject& object);
+};
+
+// Makes a fresh object from a ProgID, or from a CLSID text when progId begins with "{".
+// Only on success is the handle's old object released and replaced.
+bool Create(ComObject& object, std::string_view progId);
+void Clear(ComObject& object);
+bool IsEmpty(const ComObject& object);
+
+// An owned VARIANT (16 bytes). Copies follow references (VariantCopyInd).
+class Variant {
+ public:
+  Variant();
+  explicit Variant(const VARIANT& source);  // copies with references followed
+  Variant(const Variant& other);
+  Variant(Variant&& other) noexcept;
+  Variant& operator=(const Variant& other);
+  Variant& operator=(Variant&& other) noexcept;
+  ~Variant();
+
+  VARIANT* Get() { return &value_; }
+  const VARIANT* Get() const { return &value_; }
+  VARTYPE Type() const { return value_.vt; }
+
+ private:
+  VARIANT value_;
+  friend void Clear(Variant& variant);
+};
+
+// VariantClear, then the 16 bytes are zeroed.
+void Clear(Variant& variant);
+// A string is taken as it is, anything else coerced to a string; arrays and failures give "".
+std::string ToText(const Variant& variant);
+// The raw elements of a one-byte-element array (held directly or by reference, any bounds,
+// any number of dimensions); other values are first coerced to a byte array.
+Bytes ToBytes(const Variant& variant);
+
+}  // namespace harvester

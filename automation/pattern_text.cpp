@@ -1,0 +1,1 @@
+#include "automation/pattern_text.h"

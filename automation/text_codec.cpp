@@ -1,0 +1,27 @@
+#include "automation/text_codec.h"
+
+#include <windows.h>
+
+namespace harvester {
+
+std::wstring TextToWide(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int units = MultiByteToWideChar(kTextCodePage, 0, text.data(), size, nullptr, 0);
+  if (units <= 0) return {};
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(kTextCodePage, 0, text.data(), size, wide.data(), units);
+  return wide;
+}
+
+std::string WideToText(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int units = static_cast<int>(wide.size());
+  const int bytes = WideCharToMultiByte(kTextCodePage, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string text(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(kTextCodePage, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace harvester

@@ -1,0 +1,14 @@
+#pragma once
+// One page of the site by HTTP GET through the platform's request object.
+#include <string_view>
+
+#include "automation/com_object.h"
+
+namespace harvester {
+
+// Makes a fresh request object in requestObject (the old one is released only once the new
+// one exists), sends the GET with the mobile browser's headers and returns the body bytes,
+// empty when none arrived within 8 seconds.
+Bytes FetchPage(ComObject& requestObject, std::string_view url);
+
+}  // namespace harvester

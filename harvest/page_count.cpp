@@ -1,0 +1,1 @@
+#include "harvest/page_count.h"

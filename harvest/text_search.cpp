@@ -1,0 +1,1 @@
+#include "harvest/text_search.h"
