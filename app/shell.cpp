@@ -3,5 +3,6 @@
 namespace harvester {
 
 int StartUp() { return 0; }
+void EndProgram(int) {}
 
 }  // namespace harvester

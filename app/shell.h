@@ -8,3 +8,11 @@ namespace harvester {
 int StartUp();
 
 }  // namespace harvester
+
+namespace harvester {
+
+// Releases what the shell loaded for the program, destroys the remaining program windows and
+// uninitialises OLE. Called once, with the exit code the process ends with.
+void EndProgram(int exitCode);
+
+}  // namespace harvester
