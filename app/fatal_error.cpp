@@ -37,12 +37,14 @@ void SetFatalErrorSink(FatalErrorSink sink) { g_sink = sink; }
 int FatalErrorDepth() { return g_fatalErrorDepth; }
 
 void ReportFatalError(std::string_view text, int code) {
-  ++g_fatalErrorDepth;
+  struct DepthGuard {  // a test sink leaves by throwing; the real path never comes back
+    DepthGuard() { ++g_fatalErrorDepth; }
+    ~DepthGuard() { --g_fatalErrorDepth; }
+  } depth;
   const std::string message = ComposeFatalErrorMessage(text, code);
   if (g_sink) {
-    g_sink(message);  // a test sink does not return
-    --g_fatalErrorDepth;
-    std::abort();
+    g_sink(message);
+    std::abort();  // a sink must not return
   }
   MessageBoxW(nullptr, TextToWide(message).c_str(), TextToWide("错误").c_str(), MB_ICONERROR | MB_OK);
   EndProgram(-1);

@@ -1,0 +1,43 @@
+#pragma once
+// Control events: the common events built from queued messages, and their dispatch to the
+// handlers bound in the layout.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "app/main_window.h"
+
+namespace harvester {
+
+struct FiredEvent {
+  bool handlerRan = false;
+  std::optional<bool> value;  // what the handler returned, if anything
+};
+
+// Calls the control's first handler bound to event; nothing happens while a fatal error is
+// being reported.
+FiredEvent FireEvent(ProgramWindow& window, Control& control, std::int32_t event,
+                     const std::vector<std::int32_t>& args);
+
+struct CommonEvent {
+  std::int32_t number;
+  std::vector<std::int32_t> args;
+};
+
+// The common event a queued message stands for, if any.
+std::optional<CommonEvent> CommonEventOf(const MSG& message);
+
+// Pre-translation of one queued message: fires its common event, then the window's keys
+// (Escape closes, Tab and Shift+Tab move the focus). True when the message must not go on.
+bool PreTranslateMessage(const MSG& message);
+
+// Pre-translates and dispatches every message already queued for this thread; returns false
+// when the quit message was among them. The message loop and tests share it.
+bool PumpPendingMessages();
+
+// Peek, idle and pump until the quit message arrives.
+void RunMessageLoop();
+
+}  // namespace harvester

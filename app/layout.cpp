@@ -1,0 +1,64 @@
+#include "app/layout.h"
+
+#include <commctrl.h>
+
+namespace harvester {
+namespace {
+
+std::optional<bool> OnStartClicked(std::span<const std::int32_t>) {
+  HarvestRun();
+  return std::nullopt;
+}
+
+std::optional<bool> OnResultListLeftDown(std::span<const std::int32_t> args) {
+  SaveResults(args[0], args[1], args[2]);
+  return std::nullopt;
+}
+
+constexpr EventBinding kStartButtonBindings[] = {{kEventClicked, OnStartClicked}};
+constexpr EventBinding kResultListBindings[] = {{kEventLeftDown, OnResultListLeftDown}};
+
+constexpr char kDefaultAddress[] = "http://www.example.com/danbaobaoxiantouzi/";
+constexpr char kInstructions[] =
+    "操作步骤：\r\n"
+    "\r\n"
+    "1. 在表格中右键单击，导入txt文件。\r\n"
+    "2.在IP设置选项，进行切换IP和发帖顶贴的时间间隔设置\r\n"
+    "3. 点击发帖";
+
+constexpr DWORD kSingleLineEdit = ES_LEFT | ES_AUTOHSCROLL;
+constexpr DWORD kMultiLineEdit = ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+constexpr DWORD kResultList = LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
+constexpr DWORD kLinkList = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+constexpr DWORD kPushButton = BS_PUSHBUTTON | BS_CENTER | BS_VCENTER;
+
+constexpr ControlLayout kControls[] = {
+    {"编辑框2", ControlKind::EditBox, 56, 16, 56, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, false, true, "1", {}},
+    {"标签2", ControlKind::Label, 16, 16, 176, 24, 0, 0, true, true, false, "共采集            页", {}},
+    {"通用对话框1", ControlKind::CommonDlg, 152, 152, 26, 26, 0, 0, false, false, false, "", {}},
+    {"列表框1", ControlKind::ListBox, 16, 56, 416, 264, kResultList, WS_EX_CLIENTEDGE, true, true, true, "",
+     kResultListBindings},
+    {"超级列表框3", ControlKind::ListView, 448, 40, 208, 256, kLinkList, WS_EX_CLIENTEDGE, true, true, true, "", {}},
+    {"编辑框1", ControlKind::EditBox, -216, -16, 176, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, true, true,
+     kDefaultAddress, {}},
+    {"按钮1", ControlKind::Button, 224, 16, 112, 24, kPushButton, 0, true, true, true, "开始采集",
+     kStartButtonBindings},
+    {"编辑框5", ControlKind::EditBox, 328, 417, 552, 72, kMultiLineEdit, 0, true, true, true, kInstructions, {}},
+};
+
+constexpr MenuLayout kMenus[] = {
+    {"菜单a", false, {"批量导入账号", "删除选中账号", "清空账号"}},
+    {"菜单b", false, {"批量导入账号2", "删除选中账号2", "清空账号2"}},
+    {"菜单c", false, {"批量导入账号3", "删除选中账号3", "清空账号3"}},
+};
+
+constexpr WindowLayout kMainWindow = {
+    "Orvel手机号码采集器", 447, 381, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+    kControls, kMenus,
+};
+
+}  // namespace
+
+const WindowLayout& MainWindowLayout() { return kMainWindow; }
+
+}  // namespace harvester

@@ -1,0 +1,71 @@
+#pragma once
+// The main window as data: its frame, its controls in stacking order, its menus and its
+// event bindings. Creating the window reads only this table.
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace harvester {
+
+enum class ControlKind { EditBox, Label, CommonDlg, ListBox, ListView, Button };
+
+// Common events of every control with a window of its own; 0 and up are a kind's own events.
+enum EventNumber : std::int32_t {
+  kEventClicked = 0,
+  kEventLeftDown = -1,
+  kEventLeftUp = -2,
+  kEventDoubleClick = -3,
+  kEventRightDown = -4,
+  kEventRightUp = -5,
+  kEventMouseMove = -6,
+  kEventKeyDown = -9,
+  kEventKeyUp = -10,
+  kEventChar = -11,
+  kEventWheel = -12,
+};
+
+// A handler gets the event's arguments; a returned false drops the message that fired it.
+using EventHandler = std::optional<bool> (*)(std::span<const std::int32_t> args);
+
+struct EventBinding {
+  std::int32_t event;
+  EventHandler handler;  // nullptr: the event is not bound
+};
+
+struct ControlLayout {
+  const char* name;
+  ControlKind kind;
+  int left, top, width, height;
+  DWORD style;    // kind-specific styles; WS_CHILD, visibility and WS_DISABLED are added from the flags
+  DWORD exStyle;
+  bool visible, enabled, tabStop;
+  const char* text;
+  std::span<const EventBinding> bindings;
+};
+
+struct MenuLayout {
+  const char* title;
+  bool visible;
+  const char* items[3];
+};
+
+struct WindowLayout {
+  const char* title;
+  int width, height;
+  DWORD style;
+  std::span<const ControlLayout> controls;
+  std::span<const MenuLayout> menus;
+};
+
+// The main window, its controls in table order (the first is on top).
+const WindowLayout& MainWindowLayout();
+
+// The two operations the layout binds, defined by the run and the save.
+void HarvestRun();
+void SaveResults(std::int32_t x, std::int32_t y, std::int32_t keyState);
+
+}  // namespace harvester

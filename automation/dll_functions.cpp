@@ -1,0 +1,3 @@
+// Provisional until the lookup lands.
+#include "automation/dll_functions.h"
+namespace harvester { void ReleaseDllLibraries() {} }

@@ -1,0 +1,7 @@
+#include "app/layout.h"
+
+namespace harvester {
+
+void HarvestRun() {}
+
+}  // namespace harvester
