@@ -1,0 +1,62 @@
+// The control operations by name, on the live main window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "tests/support/test_support.h"
+
+namespace harvester {
+namespace {
+
+class ControlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE), nullptr); }
+  void TearDown() override { DestroyAllProgramWindows(); }
+};
+
+TEST_F(ControlsTest, EditBoxReadsWhatItShowsNow) {
+  EXPECT_EQ(EditText("编辑框2"), "1");
+  SetWindowTextW(FindProgramControl("编辑框2")->hwnd, testing::Wide("12页").c_str());
+  EXPECT_EQ(EditText("编辑框2"), "12页");
+  EXPECT_EQ(EditText("没有这个控件"), "");
+}
+
+TEST_F(ControlsTest, ListBoxAppendsInOrderAndReadsBack) {
+  EXPECT_EQ(ListBoxItemCount("列表框1"), 0);
+  EXPECT_EQ(ListBoxAddItem("列表框1", "联系人：王五"), 0);
+  EXPECT_EQ(ListBoxAddItem("列表框1", "电话：13800000000", 7), 1);
+  EXPECT_EQ(ListBoxAddItem("列表框1", "a"), 2);  // unsorted: stays last
+  EXPECT_EQ(ListBoxItemCount("列表框1"), 3);
+  EXPECT_EQ(ListBoxItemText("列表框1", 0), "联系人：王五");
+  EXPECT_EQ(ListBoxItemText("列表框1", 2), "a");
+  HWND list = FindProgramControl("列表框1")->hwnd;
+  EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 1, 0), 7);
+  for (int outside : {-1, 3, 1000}) EXPECT_EQ(ListBoxItemText("列表框1", outside), "") << outside;
+}
+
+TEST_F(ControlsTest, ListViewHoldsTheLinksOfAnyLength) {
+  EXPECT_EQ(ListViewItemCount("超级列表框3"), 0);
+  EXPECT_EQ(ListViewInsertItem("超级列表框3"), 0);
+  EXPECT_EQ(ListViewInsertItem("超级列表框3"), 1);
+  EXPECT_EQ(ListViewInsertItem("超级列表框3", -5), 2);  // negative: at the end
+  EXPECT_EQ(ListViewInsertItem("超级列表框3", 0), 0);
+  EXPECT_EQ(ListViewItemCount("超级列表框3"), 4);
+  EXPECT_EQ(ListViewText("超级列表框3", 0), "");
+
+  // Lengths around the first buffer and its doublings.
+  for (size_t length : {1u, 510u, 511u, 512u, 1023u, 1024u, 5000u}) {
+    const std::string link = "http://m.example/" + std::string(length, 'x') + "联系";
+    ASSERT_TRUE(ListViewSetText("超级列表框3", 1, 0, link));
+    EXPECT_EQ(ListViewText("超级列表框3", 1), link) << length;
+  }
+  EXPECT_EQ(ListViewText("超级列表框3", 4), "");   // no such item
+  EXPECT_EQ(ListViewText("超级列表框3", 1, 3), "");  // no such column
+  EXPECT_TRUE(ListViewDeleteAll("超级列表框3"));
+  EXPECT_EQ(ListViewItemCount("超级列表框3"), 0);
+}
+
+}  // namespace
+}  // namespace harvester

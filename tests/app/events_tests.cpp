@@ -1,0 +1,272 @@
+// Messages reaching the live main window: which events fire, with what arguments, and what
+// the keyboard does.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/events.h"
+#include "app/fatal_error.h"
+#include "app/main_window.h"
+#include "tests/support/test_support.h"
+
+namespace harvester {
+namespace {
+
+using testing::PumpFor;
+using testing::Text;
+using testing::WindowText;
+
+struct Call {
+  std::int32_t event;
+  std::vector<std::int32_t> args;
+};
+std::vector<Call> g_calls;
+std::optional<bool> g_answer;
+
+template <std::int32_t kEvent>
+std::optional<bool> Record(std::span<const std::int32_t> args) {
+  g_calls.push_back({kEvent, {args.begin(), args.end()}});
+  return g_answer;
+}
+
+constexpr EventBinding kRecordAll[] = {
+    {kEventClicked, Record<kEventClicked>},       {kEventLeftDown, Record<kEventLeftDown>},
+    {kEventLeftUp, Record<kEventLeftUp>},         {kEventDoubleClick, Record<kEventDoubleClick>},
+    {kEventRightDown, Record<kEventRightDown>},   {kEventRightUp, Record<kEventRightUp>},
+    {kEventKeyDown, Record<kEventKeyDown>},       {kEventKeyUp, Record<kEventKeyUp>},
+    {kEventChar, Record<kEventChar>},             {kEventWheel, Record<kEventWheel>},
+};
+
+class EventsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_calls.clear();
+    g_answer.reset();
+    window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override {
+    SetFatalErrorSink(nullptr);
+    DestroyAllProgramWindows();
+  }
+
+  Control& Named(const char* name) {
+    Control* control = FindControl(*window_, name);
+    EXPECT_NE(control, nullptr) << name;
+    return *control;
+  }
+  // Replaces the layout's bindings of a control with ones that record every call.
+  void RecordEvents(const char* name, std::span<const EventBinding> bindings) {
+    Named(name).bindings.assign(bindings.begin(), bindings.end());
+  }
+  void Post(const char* name, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    PostMessageW(Named(name).hwnd, message, wParam, lParam);
+    PumpFor(30);
+  }
+
+  ProgramWindow* window_ = nullptr;
+};
+
+// The list box keeps the binding of the layout: a left press calls the save operation.
+TEST_F(EventsTest, LayoutBindsTheButtonClickAndTheListPress) {
+  const Control& button = Named("按钮1");
+  const Control& list = Named("列表框1");
+  ASSERT_EQ(button.bindings.size(), 1u);
+  EXPECT_EQ(button.bindings[0].event, kEventClicked);
+  ASSERT_EQ(list.bindings.size(), 1u);
+  EXPECT_EQ(list.bindings[0].event, kEventLeftDown);
+  for (const char* other : {"编辑框2", "标签2", "超级列表框3", "编辑框1", "编辑框5"})
+    EXPECT_TRUE(Named(other).bindings.empty()) << other;
+}
+
+TEST_F(EventsTest, LeftPressOnTheResultListFiresOnceOnAnItemAndOnTheEmptyArea) {
+  static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
+  RecordEvents("列表框1", kPress);
+  ListBoxAddItem("列表框1", "联系人：张三");
+  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 5));  // on the item
+  Post("列表框1", WM_LBUTTONUP, 0, MAKELPARAM(10, 5));
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].args, (std::vector<std::int32_t>{10, 5, 0}));
+  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(200, 200));  // below the items
+  Post("列表框1", WM_LBUTTONUP, 0, MAKELPARAM(200, 200));
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[1].args, (std::vector<std::int32_t>{200, 200, 0}));
+}
+
+TEST_F(EventsTest, DoubleClickFiresThePressOnce) {
+  static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
+  RecordEvents("列表框1", kPress);
+  // The system's order of a double click: down, up, double-click, up.
+  for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+    PostMessageW(Named("列表框1").hwnd, message, 0, MAKELPARAM(20, 20));
+  PumpFor(50);
+  EXPECT_EQ(g_calls.size(), 1u);
+}
+
+TEST_F(EventsTest, RightButtonWheelAndKeysFireNothingBound) {
+  // With the layout's own bindings, only a left press would reach the save operation; the
+  // recording set shows each message arrives as its own event number instead.
+  RecordEvents("列表框1", kRecordAll);
+  Post("列表框1", WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 4));
+  Post("列表框1", WM_RBUTTONUP, 0, MAKELPARAM(3, 4));
+  Post("列表框1", WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(3, 4));
+  Post("列表框1", WM_KEYDOWN, VK_DOWN, 1);
+  Post("列表框1", WM_KEYUP, VK_DOWN, 1);
+  std::vector<std::int32_t> numbers;
+  for (const Call& call : g_calls) numbers.push_back(call.event);
+  EXPECT_EQ(numbers, (std::vector<std::int32_t>{kEventRightDown, kEventRightUp, kEventWheel,
+                                                 kEventKeyDown, kEventKeyUp}));
+}
+
+TEST_F(EventsTest, ButtonClickFiresEventZero) {
+  static constexpr EventBinding kClick[] = {{kEventClicked, Record<kEventClicked>}};
+  RecordEvents("按钮1", kClick);
+  SendMessageW(Named("按钮1").hwnd, BM_CLICK, 0, 0);
+  PumpFor(30);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].event, kEventClicked);
+  EXPECT_TRUE(g_calls[0].args.empty());
+}
+
+TEST_F(EventsTest, HandlerAnsweringFalseKeepsThePressFromTheList) {
+  static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
+  RecordEvents("列表框1", kPress);
+  for (const char* line : {"a", "b", "c"}) ListBoxAddItem("列表框1", line);
+  HWND list = Named("列表框1").hwnd;
+  RECT third;
+  SendMessageW(list, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&third));
+  const LPARAM at = MAKELPARAM(third.left + 4, third.top + 2);
+
+  g_answer = false;
+  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, at);
+  Post("列表框1", WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), LB_ERR);
+
+  g_answer.reset();  // no answer: the list box gets the press and selects the item
+  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, at);
+  Post("列表框1", WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 2);
+  EXPECT_EQ(g_calls.size(), 2u);
+}
+
+TEST_F(EventsTest, NothingFiresWhileAFatalErrorIsReported) {
+  static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
+  RecordEvents("列表框1", kPress);
+  static HWND list;
+  list = Named("列表框1").hwnd;
+  SetFatalErrorSink([](const std::string&) {
+    // The box would pump messages while it shows; a press arriving then must not run code.
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PumpFor(30);
+    throw std::runtime_error("fatal");
+  });
+  EXPECT_THROW(ReportFatalError("x", 1), std::runtime_error);
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_EQ(FatalErrorDepth(), 0);
+  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  EXPECT_EQ(g_calls.size(), 1u);
+}
+
+TEST(CommonEventTest, ArgumentsOfTheCommonEvents) {
+  struct Row {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    BYTE control, shift, alt;  // key state at the time
+    std::int32_t number;
+    std::vector<std::int32_t> args;
+  };
+  const Row rows[] = {
+      {WM_LBUTTONDOWN, 0, MAKELPARAM(7, 9), 0, 0, 0, kEventLeftDown, {7, 9, 0}},
+      // Coordinates are the unsigned low and high words, also left of or above the control.
+      {WM_LBUTTONUP, 0, MAKELPARAM(-5, -1), 0, 0, 0, kEventLeftUp, {65531, 65535, 0}},
+      {WM_LBUTTONDBLCLK, 0, MAKELPARAM(1, 2), 0x80, 0, 0, kEventDoubleClick, {1, 2, 1}},
+      {WM_RBUTTONDOWN, 0, MAKELPARAM(1, 2), 0, 0x80, 0, kEventRightDown, {1, 2, 2}},
+      {WM_RBUTTONUP, 0, MAKELPARAM(1, 2), 0, 0, 0x80, kEventRightUp, {1, 2, 4}},
+      {WM_MOUSEMOVE, 0, MAKELPARAM(3, 4), 0x80, 0x80, 0x80, kEventMouseMove, {3, 4, 7}},
+      {WM_KEYDOWN, 'A', 0, 0x80, 0, 0, kEventKeyDown, {'A', 1}},
+      {WM_KEYUP, VK_F5, 0, 0, 0x80, 0, kEventKeyUp, {VK_F5, 2}},
+      {WM_CHAR, L'x', 0, 0, 0, 0, kEventChar, {L'x'}},
+      // Wheel turns in whole notches, rounded toward zero.
+      {WM_MOUSEWHEEL, MAKEWPARAM(0, 240), 0, 0, 0, 0, kEventWheel, {2, 0}},
+      {WM_MOUSEWHEEL, MAKEWPARAM(0, 100), 0, 0, 0, 0, kEventWheel, {0, 0}},
+      {WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-250)), 0, 0x80, 0, 0, kEventWheel, {-2, 1}},
+      {WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-100)), 0, 0, 0, 0, kEventWheel, {0, 0}},
+  };
+  BYTE saved[256];
+  ASSERT_TRUE(GetKeyboardState(saved));
+  for (const Row& row : rows) {
+    BYTE keys[256];
+    std::copy(std::begin(saved), std::end(saved), keys);
+    keys[VK_CONTROL] = row.control;
+    keys[VK_SHIFT] = row.shift;
+    keys[VK_MENU] = row.alt;
+    ASSERT_TRUE(SetKeyboardState(keys));
+    const MSG message = {nullptr, row.message, row.wParam, row.lParam};
+    const std::optional<CommonEvent> event = CommonEventOf(message);
+    ASSERT_TRUE(event.has_value()) << row.message;
+    EXPECT_EQ(event->number, row.number) << row.message;
+    EXPECT_EQ(event->args, row.args) << row.message;
+  }
+  SetKeyboardState(saved);
+  for (UINT other : {WM_PAINT, WM_TIMER, WM_COMMAND, WM_MBUTTONDOWN})
+    EXPECT_FALSE(CommonEventOf(MSG{nullptr, other, 0, 0}).has_value()) << other;
+}
+
+TEST_F(EventsTest, TabAndShiftTabGoRoundTheFocusableControlsInReverseTableOrder) {
+  const char* const ring[] = {"编辑框5", "按钮1", "编辑框1", "超级列表框3", "列表框1"};
+  SetFocus(Named("编辑框5").hwnd);
+  PumpFor(20);
+  for (size_t step = 1; step <= 5; ++step) {
+    Post(ring[(step - 1) % 5], WM_KEYDOWN, VK_TAB, 1);
+    EXPECT_EQ(GetFocus(), Named(ring[step % 5]).hwnd) << "Tab to " << ring[step % 5];
+  }
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_SHIFT] = 0x80;
+  SetKeyboardState(keys);
+  for (size_t step = 5; step >= 1; --step) {
+    Post(ring[step % 5], WM_KEYDOWN, VK_TAB, 1);
+    EXPECT_EQ(GetFocus(), Named(ring[step - 1]).hwnd) << "Shift+Tab to " << ring[step - 1];
+  }
+  keys[VK_SHIFT] = 0;
+  SetKeyboardState(keys);
+}
+
+TEST_F(EventsTest, EnterBreaksTheLineOnlyInTheInstructionBox) {
+  for (const char* name : {"编辑框1", "编辑框5"}) {
+    HWND edit = Named(name).hwnd;
+    const std::string before = WindowText(edit);
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, 0, 0);
+    Post(name, WM_KEYDOWN, VK_RETURN, 1);
+    const std::string after = WindowText(edit);
+    if (std::string(name) == "编辑框5") {
+      EXPECT_EQ(after, "\r\n" + before);
+    } else {
+      EXPECT_EQ(after, before);
+    }
+    EXPECT_EQ(GetFocus(), edit) << name;
+  }
+}
+
+TEST_F(EventsTest, EscapeClosesTheWindowFromEveryControl) {
+  for (const char* name : {"编辑框5", "按钮1", "编辑框1", "超级列表框3", "列表框1"}) {
+    if (!window_) window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
+    ASSERT_NE(window_, nullptr);
+    SetFocus(Named(name).hwnd);
+    HWND frame = window_->hwnd;
+    Post(name, WM_KEYDOWN, VK_ESCAPE, 1);
+    EXPECT_FALSE(IsWindow(frame)) << name;
+    EXPECT_TRUE(LoadedWindows().empty()) << name;
+    window_ = nullptr;
+  }
+}
+
+}  // namespace
+}  // namespace harvester
