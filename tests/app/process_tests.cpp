@@ -67,7 +67,7 @@ TEST(FatalErrorTest, FailedAllocationReportsItsSize) {
     throw std::runtime_error("fatal");
   });
   // Far more than the address space gives: the heap refuses it without touching memory.
-  const size_t huge = size_t{1} << 46;
+  const size_t huge = (size_t{1} << 62) + 40;
   EXPECT_THROW((void)::operator new(huge), std::runtime_error);
   SetFatalErrorSink(nullptr);
   EXPECT_EQ(g_reported, ComposeFatalErrorMessage(
