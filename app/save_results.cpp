@@ -1,7 +1,141 @@
+#include "app/save_results.h"
+
+#include <string>
+
+#include "app/controls.h"
 #include "app/layout.h"
+#include "app/main_window.h"
+#include "automation/text_codec.h"
 
 namespace harvester {
+namespace {
 
-void SaveResults(std::int32_t, std::int32_t, std::int32_t) {}
+SaveFailureFunction g_failureFunction = nullptr;
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Close(); }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return handle_; }
+  bool Close() {
+    if (!Valid()) return true;
+    const bool closed = CloseHandle(handle_) != FALSE;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return L".";
+  if (slash == 0 || (slash == 2 && path[1] == L':')) return path.substr(0, slash + 1);  // a root
+  return path.substr(0, slash);
+}
+
+DWORD WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return GetLastError();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    bytes.remove_prefix(written);
+  }
+  return FlushFileBuffers(file) ? 0 : GetLastError();
+}
+
+// An existing target that another program holds open without sharing, or that is read-only,
+// must not be replaced: the same refusal the system gives to a writer.
+DWORD CheckTargetWritable(const std::wstring& path) {
+  FileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (target.Valid()) return 0;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+}
+
+void ShowSaveFailure(const std::wstring& path, DWORD error) {
+  const std::wstring text = SaveFailureText(path, error);
+  const std::wstring caption = TextToWide("保存结果");
+  if (g_failureFunction) {
+    g_failureFunction(text, caption);
+    return;
+  }
+  const auto& windows = LoadedWindows();
+  MessageBoxW(windows.empty() ? nullptr : windows.front()->hwnd, text.c_str(), caption.c_str(),
+              MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
+  if (path.empty()) return ERROR_INVALID_NAME;
+  if (const DWORD error = CheckTargetWritable(path)) return error;
+  wchar_t temporary[MAX_PATH + 16] = {};
+  // The new file lies in the target's folder so that the replacement is a rename on one volume.
+  if (!GetTempFileNameW(FolderOf(path).c_str(), L"hrv", 0, temporary)) return GetLastError();
+  DWORD error = 0;
+  {
+    FileHandle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+      error = GetLastError();
+    } else {
+      error = WriteAll(file.Get(), bytes);
+      if (!file.Close() && error == 0) error = GetLastError();
+    }
+  }
+  if (error == 0 &&
+      !MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != 0) DeleteFileW(temporary);
+  return error;
+}
+
+std::wstring SaveFailureText(const std::wstring& path, DWORD error) {
+  std::wstring text = TextToWide("保存失败：") + path + L"\r\n";
+  wchar_t* description = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&description), 0, nullptr);
+  if (length && description) {
+    std::wstring line(description, length);
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r' || line.back() == L' '))
+      line.pop_back();
+    text += line;
+  } else {
+    text += L"(" + std::to_wstring(error) + L")";
+  }
+  if (description) LocalFree(description);
+  return text;
+}
+
+void SetSaveFailureFunction(SaveFailureFunction function) { g_failureFunction = function; }
+
+void SaveResults(std::int32_t, std::int32_t, std::int32_t) {
+  // The content is the list as it stands at the press, complete before the dialog opens.
+  std::string content;
+  const int count = ListBoxItemCount("列表框1");
+  for (int i = 0; i < count; ++i) {
+    content += ListBoxItemText("列表框1", i);
+    content += "\r\n";
+  }
+  FileDialog* dialog = MainFileDialog();
+  if (!dialog) return;
+  SetDialogKind(*dialog, 1);
+  dialog->filter = "txt|*.txt";
+  dialog->defaultExtension = L"txt";
+  const auto& windows = LoadedWindows();
+  if (!OpenFileDialog(*dialog, windows.empty() ? nullptr : windows.front()->hwnd)) return;
+  // The path the dialog confirmed is the file its replace prompt asked about: written as it is.
+  if (const DWORD error = ReplaceFileContent(dialog->fileName, content))
+    ShowSaveFailure(dialog->fileName, error);
+}
 
 }  // namespace harvester

@@ -1,0 +1,22 @@
+#pragma once
+// Saving the result list to a text file the user picks.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace harvester {
+
+// Writes bytes to path so that the file either holds all of them or keeps what it held: the
+// bytes go to a new file beside it, which then replaces it in one step. 0 on success, else the
+// system's error code (and no new file is left behind).
+DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes);
+
+// "保存失败：", the path, a line break and the system's description of error.
+std::wstring SaveFailureText(const std::wstring& path, DWORD error);
+
+// Tests see the failure message in place of the box; nullptr restores the box.
+using SaveFailureFunction = void (*)(const std::wstring& text, const std::wstring& caption);
+void SetSaveFailureFunction(SaveFailureFunction function);
+
+}  // namespace harvester
