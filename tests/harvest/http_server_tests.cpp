@@ -76,7 +76,7 @@ TEST(HttpServer, AnswersPerPathWithStatusAndEndings) {
 }
 
 TEST(HttpServer, StopsWhileAnAnswerNeverCompletes) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  SOCKET s = INVALID_SOCKET;
   ULONGLONG start = 0;
   {
     HttpServer server;
@@ -85,6 +85,7 @@ TEST(HttpServer, StopsWhileAnAnswerNeverCompletes) {
     hang.body = "abcd";
     hang.ending = Response::Ending::kNeverComplete;
     server.Route("/hang", hang);
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);  // after the server has started Winsock
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
