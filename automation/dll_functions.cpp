@@ -1,3 +1,68 @@
-// Provisional until the lookup lands.
 #include "automation/dll_functions.h"
-namespace harvester { void ReleaseDllLibraries() {} }
+
+#include <windows.h>
+
+#include <vector>
+
+#include "app/fatal_error.h"
+#include "automation/text_codec.h"
+
+namespace harvester {
+namespace {
+
+constexpr const char* kDefaultLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll",
+                                             "Advapi32.dll", "Mpr.dll",   "Shell32.dll"};
+
+// Libraries that gave a function; they stay loaded until the program ends.
+std::vector<HMODULE>& LoadedLibraries() {
+  static std::vector<HMODULE> libraries;
+  return libraries;
+}
+
+// The address of function in library, the library kept loaded; nullptr (library released) if absent.
+void* LoadFrom(const char* library, const char* function) {
+  HMODULE module = LoadLibraryW(TextToWide(library).c_str());
+  if (!module) return nullptr;
+  void* address = reinterpret_cast<void*>(GetProcAddress(module, function));
+  if (!address) {
+    FreeLibrary(module);
+    return nullptr;
+  }
+  LoadedLibraries().push_back(module);
+  return address;
+}
+
+}  // namespace
+
+std::string MissingDllFunctionText(const char* library, const char* function) {
+  std::string text;
+  if (library && *library) {
+    text = "无法找到指定DLL库文件“";
+    text += library;
+    text += "”中的输出命令“";
+  } else {
+    text = "无法找到指定DLL库文件中的输出命令“";
+  }
+  text += function ? function : "";
+  text += "”";
+  return text;
+}
+
+void* LookUpDllFunction(const char* library, const char* function) {
+  void* address = nullptr;
+  if (library && *library) {
+    address = LoadFrom(library, function);
+  } else {
+    for (const char* candidate : kDefaultLibraries)
+      if ((address = LoadFrom(candidate, function)) != nullptr) break;
+  }
+  if (!address) ReportFatalError(MissingDllFunctionText(library, function), 0);
+  return address;
+}
+
+void ReleaseDllLibraries() {
+  for (HMODULE module : LoadedLibraries()) FreeLibrary(module);
+  LoadedLibraries().clear();
+}
+
+}  // namespace harvester

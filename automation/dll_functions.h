@@ -2,6 +2,7 @@
 // Platform functions called by name: looked up at their first call, the address kept for later
 // calls, their libraries kept loaded until ReleaseDllLibraries (at program end). A function that
 // cannot be found ends the program through the fatal-error box.
+#include <string>
 #include <utility>
 
 namespace harvester {
@@ -12,6 +13,13 @@ void* LookUpDllFunction(const char* library, const char* function);
 
 // Frees every library loaded by LookUpDllFunction.
 void ReleaseDllLibraries();
+
+// The fatal-error text for a function that cannot be found (library empty: the default list).
+std::string MissingDllFunctionText(const char* library, const char* function);
+
+// Calls go through a pointer of the function's own type. On x64 there is one calling convention
+// and the callee cannot leave the stack unbalanced for such a call, so no stack-depth comparison
+// is made after it: it could never fire.
 
 template <typename Signature>
 class DllFunction;

@@ -1,0 +1,55 @@
+#include "harvest/page_text.h"
+
+#include <windows.h>
+
+#include <climits>
+
+#include "automation/dll_functions.h"
+#include "automation/text_codec.h"
+
+namespace harvester {
+namespace {
+
+constexpr UINT kUtf8CodePage = 65001;
+constexpr DWORD kCompositeCheck = 0x200;  // WC_COMPOSITECHECK: base plus combining mark -> precomposed
+
+DllFunction<int __stdcall(UINT, DWORD, LPCCH, int, LPWSTR, int)> g_multiByteToWideChar{
+    "kernel32.dll", "MultiByteToWideChar"};
+DllFunction<int __stdcall(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)> g_wideCharToMultiByte{
+    "kernel32.dll", "WideCharToMultiByte"};
+
+}  // namespace
+
+Bytes Utf8ToUtf16(const Bytes& utf8) {
+  // The converters count in int; a page beyond that cannot be converted and gives nothing.
+  if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) return {};
+  const auto* input = reinterpret_cast<LPCCH>(utf8.data());
+  const int length = static_cast<int>(utf8.size());
+  const int units = g_multiByteToWideChar(kUtf8CodePage, 0, input, length, nullptr, 0);
+  if (units <= 0) return {};
+  Bytes wide(static_cast<size_t>(units) * 2, 0);
+  // The buffer comes from operator new, aligned for wchar_t.
+  g_multiByteToWideChar(kUtf8CodePage, 0, input, length, reinterpret_cast<LPWSTR>(wide.data()), units);
+  return wide;
+}
+
+std::string Utf16ToLocal(const Bytes& utf16) {
+  const size_t units = utf16.size() / 2;
+  if (units == 0 || units > static_cast<size_t>(INT_MAX)) return {};
+  // A byte vector's storage comes from operator new, aligned for two-byte units.
+  const auto* wide = reinterpret_cast<LPCWCH>(utf16.data());
+  const int count = static_cast<int>(units);
+  const int size = g_wideCharToMultiByte(kTextCodePage, kCompositeCheck, wide, count, nullptr, 0,
+                                         nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(static_cast<size_t>(size), '\0');
+  g_wideCharToMultiByte(kTextCodePage, kCompositeCheck, wide, count, text.data(), size, nullptr,
+                        nullptr);
+  const size_t zero = text.find('\0');
+  if (zero != std::string::npos) text.resize(zero);
+  return text;
+}
+
+std::string PageBytesToText(const Bytes& bytes) { return Utf16ToLocal(Utf8ToUtf16(bytes)); }
+
+}  // namespace harvester

@@ -1,0 +1,74 @@
+#pragma once
+// A loopback HTTP/1.1 server for the test executables: 127.0.0.1 on a port the system picks,
+// served from its own thread, one connection per request. It records every request as it
+// arrived and answers each path with the response a test gave for it.
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace harvester::testing {
+
+struct RecordedRequest {
+  std::string requestLine;           // exact bytes, without CR LF
+  std::vector<std::string> headers;  // each header line in order, exact bytes, without CR LF
+  std::size_t bodyLength = 0;        // bytes received after the head
+  // The value of the first header with that name (names compared without regard to case).
+  std::string Header(std::string_view name) const;
+};
+
+struct Response {
+  enum class Ending {
+    kComplete,      // the whole body, then the connection is closed
+    kNeverComplete, // headers and the first half of the body, then silence until the server stops
+    kCloseMidBody,  // headers and the first half of the body, then the connection is closed
+  };
+  int status = 200;
+  std::string body;
+  DWORD delayMs = 0;  // before anything is sent
+  Ending ending = Ending::kComplete;
+  std::string contentType = "text/html; charset=utf-8";
+};
+
+class HttpServer {
+ public:
+  HttpServer();  // listening when Started(); waits at most a few seconds for the thread
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+  ~HttpServer();  // stops every connection and joins every thread
+
+  bool Started() const { return port_ != 0; }
+  unsigned short Port() const { return port_; }
+  // "http://127.0.0.1:<port>" followed by target (which begins with '/').
+  std::string Url(std::string_view target) const;
+
+  // Answers requests whose path (the target up to '?') equals path; other paths get a 404.
+  void Route(std::string path, Response response);
+
+  std::vector<RecordedRequest> Requests() const;
+  std::size_t RequestCount() const;
+  // Waits, at most timeoutMs, until count requests have been recorded.
+  bool WaitForRequests(std::size_t count, DWORD timeoutMs) const;
+
+ private:
+  void AcceptLoop();
+  void Serve(UINT_PTR client);
+  Response ResponseFor(const std::string& requestLine) const;
+  bool PauseUnlessStopping(DWORD ms) const;
+
+  UINT_PTR listener_;
+  unsigned short port_ = 0;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::pair<std::string, Response>> routes_;
+  std::vector<RecordedRequest> requests_;
+  std::vector<std::thread> connections_;
+  std::thread acceptor_;
+};
+
+}  // namespace harvester::testing

@@ -1,0 +1,119 @@
+// Searching and cutting program text: byte positions, character boundaries, markers.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "harvest/text_search.h"
+
+namespace harvester {
+namespace {
+
+struct FindCase {
+  const char* what;
+  std::string text;
+  std::string marker;
+  int start;
+  int expected;
+};
+
+// Bytes 0x81..0xFF begin a two-byte character; "\xB0\x41" is one character whose second byte is 'A'.
+const FindCase kFindCases[] = {
+    {"found at the first byte", "abc", "a", 1, 1},
+    {"found in the middle, 1-based", "xxabc", "abc", 1, 3},
+    {"found at the last possible byte", "xxab", "ab", 1, 3},
+    {"first of several occurrences", "abab", "ab", 1, 1},
+    {"start skips an earlier occurrence", "abab", "ab", 2, 3},
+    {"start exactly on the occurrence", "abab", "ab", 3, 3},
+    {"start 0 counts as 1", "abc", "a", 0, 1},
+    {"negative start counts as 1", "abc", "a", -5, 1},
+    {"start past the last occurrence", "abab", "ab", 4, -1},
+    {"start past the end", "abc", "a", 10, -1},
+    {"start one past the end", "abc", "c", 4, -1},
+    {"marker longer than the rest", "abc", "bcd", 2, -1},
+    {"marker longer than the text", "ab", "abc", 1, -1},
+    {"empty text", "", "a", 1, -1},
+    {"empty marker", "abc", "", 1, -1},
+    {"absent", "abcdef", "xyz", 1, -1},
+    {"case-sensitive: capitals do not match", "<TITLE>x", "<title>", 1, -1},
+    {"case-sensitive: exact case matches", "<TITLE><title>", "<title>", 1, 8},
+    {"match on a second byte is rejected", "\xB0\x41\x42", "AB", 1, -1},
+    {"next match on a boundary is taken", "\xB0\x41\x41\x42", "AB", 1, 3},
+    {"boundaries walked from the first byte, not from start", "\xB0\x41\x41\x42", "A", 2, 3},
+    {"0x80 stands alone", "\x80\x41", "A", 1, 2},
+    {"0x81 begins a two-byte character", "\x81\x41", "A", 1, -1},
+    {"0xFF begins a two-byte character", "\xFF\x41\x41", "A", 1, 3},
+    {"two-byte marker on a boundary", "a电话", "话", 1, 4},
+    {"two-byte marker straddling two characters is rejected",
+     "\xB5\xE7\xBB\xB0", "\xE7\xBB", 1, -1},
+    {"zero bytes are compared like any other", std::string("a\0b", 3), std::string("\0b", 2), 1, 2},
+};
+
+TEST(FindText, Table) {
+  for (const FindCase& row : kFindCases) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(FindText(row.text, row.marker, row.start), row.expected);
+  }
+}
+
+TEST(FindText, LongTextOfTwoByteCharactersFindsTheBoundaryMatchOnly) {
+  // 100 000 characters "\xB0\x41" then "AA": every 'A' inside a character is a second byte.
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += "\xB0\x41";
+  text += "AA";
+  EXPECT_EQ(FindText(text, "AA", 1), 200001);
+  EXPECT_EQ(FindText(text, "A", 1), 200001);
+}
+
+struct BetweenCase {
+  const char* what;
+  std::string text;
+  std::string startMarker;
+  std::string endMarker;
+  int position;
+  std::string expected;
+  int expectedPosition;
+};
+
+const BetweenCase kBetweenCases[] = {
+    {"title", "<html><title>Hello</title></html>", "<title>", "</title>", 0, "Hello", 27},
+    {"position 1 is the same as 0", "<title>A</title>", "<title>", "</title>", 1, "A", 17},
+    {"negative position counts as 1", "<title>A</title>", "<title>", "</title>", -3, "A", 17},
+    {"start marker missing", "no markers here</title>", "<title>", "</title>", 0, "", 0},
+    {"end marker missing", "<title>never closed", "<title>", "</title>", 0, "", 0},
+    {"end marker only before the start marker", "</title><title>x", "<title>", "</title>", 0, "", 0},
+    {"markers adjacent", "<title></title>", "<title>", "</title>", 0, "", 16},
+    {"first start marker, first end marker after it", "<b>1</b><b>2</b>", "<b>", "</b>", 0, "1", 9},
+    {"position skips the first value", "<b>1</b><b>2</b>", "<b>", "</b>", 9, "2", 17},
+    {"position past the last value", "<b>1</b><b>2</b>", "<b>", "</b>", 10, "", 0},
+    {"end marker is searched after the start marker, not inside it", "<t>x</t>", "<t>", "t>", 0, "x</", 9},
+    {"contact: an earlier end marker is skipped",
+     "</p></div>head&nbsp;</p><p>张三</p></div>tail", "&nbsp;</p><p>", "</p></div>", 0, "张三", 42},
+    {"case-sensitive markers", "<TITLE>x</TITLE>", "<title>", "</title>", 0, "", 0},
+    {"value keeps two-byte characters whole", "<b>标题</b>", "<b>", "</b>", 0, "标题", 12},
+    {"end marker on a second byte is not taken",
+     "<b>\xB0\x41\x42</b>", "<b>", "AB", 0, "", 0},
+};
+
+TEST(GetTextBetween, Table) {
+  for (const BetweenCase& row : kBetweenCases) {
+    SCOPED_TRACE(row.what);
+    int position = row.position;
+    EXPECT_EQ(GetTextBetween(row.text, row.startMarker, row.endMarker, position), row.expected);
+    EXPECT_EQ(position, row.expectedPosition);
+  }
+}
+
+TEST(GetTextBetween, WalkingThePositionCollectsEveryValueInOrder) {
+  const std::string text = "<i>a</i>--<i></i>--<i>ccc</i>";
+  std::string values;
+  int position = 0;
+  for (int round = 0; round < 10; ++round) {  // more rounds than values: the walk must stop
+    std::string value = GetTextBetween(text, "<i>", "</i>", position);
+    if (position == 0) break;
+    values += "[" + value + "]";
+  }
+  EXPECT_EQ(values, "[a][][ccc]");
+}
+
+}  // namespace
+}  // namespace harvester
