@@ -57,7 +57,7 @@ bool OpenFileDialog(FileDialog& dialog, HWND owner) {
     confirmed = dialog.kind == 1 ? GetSaveFileNameW(&settings) : GetOpenFileNameW(&settings);
   }
   if (!confirmed) return false;
-  dialog.fileName.assign(file.data(), std::find(file.begin(), file.end(), L'\0'));
+  dialog.fileName.assign(file.begin(), std::find(file.begin(), file.end(), L'\0'));
   return true;
 }
 

@@ -52,6 +52,11 @@ DWORD WriteAll(HANDLE file, std::string_view bytes) {
 // An existing target that another program holds open without sharing, or that is read-only,
 // must not be replaced: the same refusal the system gives to a writer.
 DWORD CheckTargetWritable(const std::wstring& path) {
+  // Windows refuses to replace a read-only file; said here too, so that it holds where the
+  // file system would let an administrator through.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return ERROR_ACCESS_DENIED;
   FileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (target.Valid()) return 0;

@@ -1,0 +1,357 @@
+// Saving the result list: what the dialog is asked, what reaches the disk, and that a failed
+// save keeps the old file and says so.
+#include <windows.h>
+
+#include <commdlg.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/main_window.h"
+#include "app/save_results.h"
+#include "tests/support/test_support.h"
+
+namespace harvester {
+namespace {
+
+using testing::PumpFor;
+using testing::Text;
+using testing::Wide;
+
+// What the dialog received, and how the test answers it.
+struct DialogSeen {
+  DWORD flags;
+  std::wstring filter;  // with its NULs, up to the double NUL
+  DWORD filterIndex;
+  std::wstring initialName;
+  std::optional<std::wstring> defaultExtension;
+  bool hasTitle, hasInitialFolder;
+  HWND owner;
+};
+std::vector<DialogSeen> g_dialogs;
+std::optional<std::wstring> g_answer;  // nullopt: the user cancels
+std::vector<std::string> g_addDuringDialog;
+std::vector<std::pair<std::wstring, std::wstring>> g_failures;
+
+BOOL AnswerDialog(OPENFILENAMEW* settings) {
+  DialogSeen seen{};
+  seen.flags = settings->Flags;
+  if (settings->lpstrFilter) {
+    const wchar_t* end = settings->lpstrFilter;
+    while (end[0] || end[1]) ++end;
+    seen.filter.assign(settings->lpstrFilter, end + 2);
+  }
+  seen.filterIndex = settings->nFilterIndex;
+  seen.initialName = settings->lpstrFile;
+  if (settings->lpstrDefExt) seen.defaultExtension = settings->lpstrDefExt;
+  seen.hasTitle = settings->lpstrTitle != nullptr;
+  seen.hasInitialFolder = settings->lpstrInitialDir != nullptr;
+  seen.owner = settings->hwndOwner;
+  g_dialogs.push_back(seen);
+  for (const std::string& line : g_addDuringDialog) ListBoxAddItem("列表框1", line);
+  if (!g_answer || g_answer->size() >= settings->nMaxFile) return FALSE;
+  wcscpy(settings->lpstrFile, g_answer->c_str());
+  return TRUE;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(static_cast<size_t>(GetFileSize(file, nullptr)), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  return bytes.substr(0, read);
+}
+
+void PutFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+  return names;
+}
+
+class SaveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_dialogs.clear();
+    g_answer.reset();
+    g_addDuringDialog.clear();
+    g_failures.clear();
+    SetFileDialogFunction(AnswerDialog);
+    SetSaveFailureFunction([](const std::wstring& text, const std::wstring& caption) {
+      g_failures.emplace_back(text, caption);
+    });
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"harvester-save-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(GetTickCount64());
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
+    ASSERT_NE(window_, nullptr);
+  }
+  void TearDown() override {
+    DestroyAllProgramWindows();
+    SetFileDialogFunction(nullptr);
+    SetSaveFailureFunction(nullptr);
+    for (const std::wstring& name : FolderEntries(folder_)) {
+      SetFileAttributesW((folder_ + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW((folder_ + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(folder_.c_str());
+  }
+
+  std::wstring In(const std::wstring& name) const { return folder_ + L"\\" + name; }
+  void AddLines(std::initializer_list<const char*> lines) {
+    for (const char* line : lines) ASSERT_GE(ListBoxAddItem("列表框1", line), 0);
+  }
+  // A left press on the result list, as the user gives it.
+  void PressList() {
+    HWND list = FindControl(*window_, "列表框1")->hwnd;
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 30));
+    PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(30, 30));
+    PumpFor(30);
+  }
+
+  std::wstring folder_;
+  ProgramWindow* window_ = nullptr;
+};
+
+TEST_F(SaveTest, DialogIsASaveDialogForTextFiles) {
+  PressList();
+  ASSERT_EQ(g_dialogs.size(), 1u);
+  const DialogSeen& seen = g_dialogs[0];
+  EXPECT_EQ(seen.flags, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST));
+  EXPECT_EQ(seen.filter, std::wstring(L"txt\0*.txt\0\0", 11));
+  EXPECT_EQ(seen.filterIndex, 1u);
+  EXPECT_EQ(seen.initialName, L"");
+  EXPECT_EQ(seen.defaultExtension, std::optional<std::wstring>(L"txt"));
+  EXPECT_FALSE(seen.hasTitle);
+  EXPECT_FALSE(seen.hasInitialFolder);
+  EXPECT_EQ(seen.owner, window_->hwnd);
+  EXPECT_EQ(MainFileDialog()->kind, 1);
+  EXPECT_EQ(MainFileDialog()->filter, "txt|*.txt");
+}
+
+TEST_F(SaveTest, WritesTheLinesAsTheListHoldsThemToTheConfirmedPath) {
+  struct Row {
+    std::vector<const char*> lines;
+    std::string bytes;
+  };
+  const Row rows[] = {
+      {{"a", "b", "c"}, "a\r\nb\r\nc\r\n"},
+      {{}, ""},
+      {{"联系人：张三", "电话：13912345678"}, "联系人：张三\r\n电话：13912345678\r\n"},
+  };
+  int n = 0;
+  for (const Row& row : rows) {
+    SendMessageW(FindControl(*window_, "列表框1")->hwnd, LB_RESETCONTENT, 0, 0);
+    for (const char* line : row.lines) ListBoxAddItem("列表框1", line);
+    g_answer = In(L"results" + std::to_wstring(++n) + L".txt");
+    PressList();
+    EXPECT_EQ(FileBytes(*g_answer), row.bytes) << n;  // narrow literals here are GBK already
+    EXPECT_EQ(MainFileDialog()->fileName, *g_answer);
+  }
+  EXPECT_EQ(FileBytes(In(L"results3.txt")).size(), 12u + 2 + 17 + 2);
+  EXPECT_EQ(FolderEntries(folder_).size(), 3u);  // no temporary file left, no ".txt.txt"
+  EXPECT_TRUE(g_failures.empty());
+}
+
+TEST_F(SaveTest, SecondSaveOpensWithTheFirstPathAndReplacesTheFile) {
+  AddLines({"one"});
+  g_answer = In(L"keep.txt");
+  PressList();
+  AddLines({"two"});
+  PressList();
+  ASSERT_EQ(g_dialogs.size(), 2u);
+  EXPECT_EQ(g_dialogs[1].initialName, In(L"keep.txt"));
+  EXPECT_EQ(FileBytes(In(L"keep.txt")), "one\r\ntwo\r\n");
+}
+
+TEST_F(SaveTest, CancelWritesNothingAndKeepsTheEarlierFile) {
+  AddLines({"x"});
+  PressList();  // cancelled first save
+  EXPECT_TRUE(FolderEntries(folder_).empty());
+  EXPECT_EQ(MainFileDialog()->fileName, L"");
+  g_answer = In(L"earlier.txt");
+  PressList();
+  AddLines({"y"});
+  g_answer.reset();
+  PressList();
+  EXPECT_EQ(FileBytes(In(L"earlier.txt")), "x\r\n");
+  EXPECT_EQ(MainFileDialog()->fileName, In(L"earlier.txt"));
+}
+
+TEST_F(SaveTest, WritesTheListAsItStoodAtThePress) {
+  AddLines({"before"});
+  g_addDuringDialog = {"during"};
+  g_answer = In(L"snapshot.txt");
+  PressList();
+  EXPECT_EQ(FileBytes(In(L"snapshot.txt")), "before\r\n");
+}
+
+TEST_F(SaveTest, NameOutsideTheTextCodePageIsWrittenUnderThatName) {
+  AddLines({"z"});
+  const std::wstring name = L"r\u00e9sultat-\u05e9\u0430\u0431.txt";  // é, Hebrew and Cyrillic
+  g_answer = In(name);
+  PressList();
+  const std::vector<std::wstring> entries = FolderEntries(folder_);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0], name);
+  EXPECT_EQ(FileBytes(In(name)), "z\r\n");
+}
+
+TEST_F(SaveTest, FailedSaveKeepsTheOldFileLeavesNoTemporaryAndSaysWhy) {
+  AddLines({"new content"});
+  struct Case {
+    const char* what;
+    std::wstring path;
+    std::function<void()> prepare;
+  };
+  HANDLE held = INVALID_HANDLE_VALUE;
+  const std::wstring readOnly = In(L"readonly.txt");
+  const std::wstring busy = In(L"busy.txt");
+  const Case cases[] = {
+      {"read-only file", readOnly,
+       [&] {
+         PutFile(readOnly, "old");
+         SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
+       }},
+      {"folder that is gone", In(L"gone\\results.txt"), [] {}},
+      {"file held open without sharing", busy,
+       [&] {
+         PutFile(busy, "old");
+         held = CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+         ASSERT_NE(held, INVALID_HANDLE_VALUE);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    g_failures.clear();
+    c.prepare();
+    const std::vector<std::wstring> before = FolderEntries(folder_);
+    g_answer = c.path;
+    PressList();
+    if (held != INVALID_HANDLE_VALUE) {
+      CloseHandle(held);
+      held = INVALID_HANDLE_VALUE;
+    }
+    if (c.path != In(L"gone\\results.txt")) EXPECT_EQ(FileBytes(c.path), "old");
+    EXPECT_EQ(FolderEntries(folder_), before);
+    ASSERT_EQ(g_failures.size(), 1u);
+    const std::wstring prefix = Wide("保存失败：") + c.path + L"\r\n";
+    EXPECT_EQ(g_failures[0].first.substr(0, prefix.size()), prefix);
+    EXPECT_GT(g_failures[0].first.size(), prefix.size());  // the system's description follows
+    EXPECT_EQ(g_failures[0].second, Wide("保存结果"));
+  }
+}
+
+// The real dialog of the system, answered by a second thread as a user would.
+struct DialogAnswer {
+  DWORD guiThread;
+  std::wstring typeName;
+  bool confirmReplace = false;  // the dialog will ask whether to replace the file
+  std::wstring shownName;  // what the file name box showed when the dialog opened
+  bool answered = false;
+  bool replaceConfirmed = false;
+};
+
+struct DialogSearch {
+  HWND except;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  wchar_t name[16] = {};
+  GetClassNameW(hwnd, name, 16);
+  if (hwnd != search->except && wcscmp(name, L"#32770") == 0 && IsWindowVisible(hwnd)) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HWND WaitForDialog(DWORD thread, HWND except) {
+  const ULONGLONG end = GetTickCount64() + 20000;
+  while (GetTickCount64() < end) {
+    DialogSearch search{except, nullptr};
+    EnumThreadWindows(thread, FindDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return search.found;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+void AnswerRealDialog(DialogAnswer* answer) {
+  {
+    HWND dialog = WaitForDialog(answer->guiThread, nullptr);
+    if (dialog) {
+      Sleep(300);  // let it finish filling its boxes
+      // The file name box of the system dialog: an edit inside combo box 0x47c, or edit 0x480.
+      HWND box = GetDlgItem(dialog, 0x47c);
+      if (box) box = FindWindowExW(box, nullptr, L"Edit", nullptr);
+      if (!box) box = GetDlgItem(dialog, 0x480);
+      if (!box) return;
+      wchar_t shown[1024] = {};
+      GetWindowTextW(box, shown, 1024);
+      answer->shownName = shown;
+      SetWindowTextW(box, answer->typeName.c_str());
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      answer->answered = true;
+      if (!answer->confirmReplace) return;
+      if (HWND question = WaitForDialog(answer->guiThread, dialog)) {
+        Sleep(200);
+        PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        answer->replaceConfirmed = true;
+      }
+    }
+  }
+}
+
+TEST_F(SaveTest, ThroughTheSystemDialog) {
+  SetFileDialogFunction(nullptr);
+  AddLines({"联系人：李四", "标题文本：出售"});
+  DialogAnswer answer{GetCurrentThreadId(), In(L"typed")};  // no extension typed
+  std::thread user(AnswerRealDialog, &answer);
+  PressList();
+  user.join();
+  ASSERT_TRUE(answer.answered);
+  EXPECT_EQ(answer.shownName, L"");
+  EXPECT_EQ(MainFileDialog()->fileName, In(L"typed.txt"));
+  EXPECT_EQ(FileBytes(In(L"typed.txt")), "联系人：李四\r\n标题文本：出售\r\n");
+
+  AddLines({"电话：13700000000"});
+  // The second dialog opens with the first path; replacing the file asks first, and the
+  // question is answered with Yes.
+  DialogAnswer second{GetCurrentThreadId(), In(L"typed.txt"), true};
+  std::thread again(AnswerRealDialog, &second);
+  PressList();
+  again.join();
+  ASSERT_TRUE(second.answered);
+  EXPECT_TRUE(second.replaceConfirmed);
+  EXPECT_NE(second.shownName.find(L"typed.txt"), std::wstring::npos) << second.shownName;
+  EXPECT_EQ(FileBytes(In(L"typed.txt")), "联系人：李四\r\n标题文本：出售\r\n电话：13700000000\r\n");
+}
+
+}  // namespace
+}  // namespace harvester
