@@ -1,1 +1,43 @@
 #include "automation/pattern_text.h"
+
+#include <cstddef>
+
+namespace harvester {
+namespace {
+
+constexpr std::string_view kQuoteMarker = "#引号";
+
+}  // namespace
+
+std::string ReplaceQuoteMarker(std::string_view pattern) {
+  std::string result;
+  result.reserve(pattern.size());
+  for (std::size_t at = 0; at < pattern.size();) {
+    if (pattern.substr(at).starts_with(kQuoteMarker)) {
+      result += '"';
+      at += kQuoteMarker.size();
+      continue;
+    }
+    const bool twoBytes = static_cast<unsigned char>(pattern[at]) > 0x80 && at + 1 < pattern.size();
+    const std::size_t step = twoBytes ? 2 : 1;
+    result.append(pattern.substr(at, step));
+    at += step;
+  }
+  return result;
+}
+
+int FindTextOffset(std::string_view subject, std::string_view text, int firstIndex) {
+  constexpr int kNotFound = -2;
+  std::size_t at = firstIndex > 0 ? static_cast<std::size_t>(firstIndex) - 1 : 0;
+  if (at >= subject.size()) return kNotFound;
+  if (text.empty()) return 0;  // an empty text is found at the start of the subject
+  // The match index counts UTF-16 characters, the subject counts bytes: the text lies at or
+  // after the index's byte offset, and the scan moves by whole characters from there.
+  while (at < subject.size() && subject.size() - at >= text.size()) {
+    if (subject.compare(at, text.size(), text) == 0) return static_cast<int>(at);
+    at += static_cast<unsigned char>(subject[at]) >= 0x80 ? 2 : 1;
+  }
+  return kNotFound;
+}
+
+}  // namespace harvester
