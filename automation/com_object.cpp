@@ -29,9 +29,10 @@ ComObject::ComObject(const ComObject& other) : unknown_(other.unknown_) {
 ComObject::ComObject(ComObject&& other) noexcept : unknown_(std::exchange(other.unknown_, nullptr)) {}
 
 ComObject& ComObject::operator=(const ComObject& other) {
-  if (other.unknown_) other.unknown_->AddRef();  // first, so self-assignment keeps the object
+  IUnknown* const incoming = other.unknown_;  // taken first: on self-assignment other is *this
+  if (incoming) incoming->AddRef();
   Clear(*this);
-  unknown_ = other.unknown_;
+  unknown_ = incoming;
   return *this;
 }
 
