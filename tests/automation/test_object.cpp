@@ -35,7 +35,7 @@ ELEMDESC Param(TYPEDESC type, USHORT flags = PARAMFLAG_FIN) {
   return element;
 }
 
-struct FunctionSpec {
+struct FunctionShape {
   DISPID id;
   INVOKEKIND kind;
   VARTYPE returns;
@@ -44,19 +44,19 @@ struct FunctionSpec {
   std::vector<const wchar_t*> names;  // the function's, then its parameters'
 };
 
-bool AddFunction(ICreateTypeInfo* info, UINT index, FunctionSpec spec) {
+bool AddFunction(ICreateTypeInfo* info, UINT index, FunctionShape shape) {
   FUNCDESC function = {};
-  function.memid = spec.id;
+  function.memid = shape.id;
   function.funckind = FUNC_DISPATCH;
-  function.invkind = spec.kind;
+  function.invkind = shape.kind;
   function.callconv = CC_STDCALL;
-  function.cParams = static_cast<SHORT>(spec.params.size());
-  function.cParamsOpt = spec.optional;
-  function.lprgelemdescParam = spec.params.empty() ? nullptr : spec.params.data();
-  function.elemdescFunc.tdesc.vt = spec.returns;
+  function.cParams = static_cast<SHORT>(shape.params.size());
+  function.cParamsOpt = shape.optional;
+  function.lprgelemdescParam = shape.params.empty() ? nullptr : shape.params.data();
+  function.elemdescFunc.tdesc.vt = shape.returns;
   if (FAILED(info->AddFuncDesc(index, &function))) return false;
   std::vector<LPOLESTR> names;
-  for (const wchar_t* name : spec.names) names.push_back(const_cast<LPOLESTR>(name));
+  for (const wchar_t* name : shape.names) names.push_back(const_cast<LPOLESTR>(name));
   return SUCCEEDED(info->SetFuncAndParamNames(index, names.data(), static_cast<UINT>(names.size())));
 }
 
@@ -114,7 +114,7 @@ ITypeInfo* BuildTypeInfo() {
   TYPEDESC variantArray = Simple(VT_SAFEARRAY);
   variantArray.lptdesc = &variant;
   constexpr USHORT kInOut = PARAMFLAG_FIN | PARAMFLAG_FOUT;
-  const FunctionSpec functions[] = {
+  const FunctionShape functions[] = {
       {kEcho, INVOKE_FUNC, VT_VARIANT,
        {Param(variant), Param(variant, PARAMFLAG_FIN | PARAMFLAG_FOPT), Param(variant, PARAMFLAG_FIN | PARAMFLAG_FOPT)},
        2, {L"Echo", L"a", L"b", L"c"}},
@@ -135,8 +135,8 @@ ITypeInfo* BuildTypeInfo() {
       {kAlias, INVOKE_FUNC, VT_VOID, {Param(PointerTo(&smallType), kInOut)}, 0, {L"Alias", L"n"}},
   };
   UINT index = 0;
-  for (const FunctionSpec& spec : functions) {
-    if (!AddFunction(info.Get(), index++, spec)) return nullptr;
+  for (const FunctionShape& shape : functions) {
+    if (!AddFunction(info.Get(), index++, shape)) return nullptr;
   }
   if (!AddVariable(info.Get(), 0, kChild, VT_DISPATCH, L"Child") || !AddVariable(info.Get(), 1, kLevel, VT_I4, L"Level")) {
     return nullptr;
