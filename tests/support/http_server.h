@@ -47,7 +47,8 @@ class HttpServer {
   // "http://127.0.0.1:<port>" followed by target (which begins with '/').
   std::string Url(std::string_view target) const;
 
-  // Answers requests whose path (the target up to '?') equals path; other paths get a 404.
+  // Answers requests whose path (the target up to '?') equals path, from now on in place of an
+  // earlier response for it; other paths get a 404.
   void Route(std::string path, Response response);
 
   std::vector<RecordedRequest> Requests() const;
