@@ -1,6 +1,8 @@
 // Searching and cutting program text: byte positions, character boundaries, markers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <string>
 
 #include "harvest/text_search.h"
@@ -62,6 +64,37 @@ TEST(FindText, LongTextOfTwoByteCharactersFindsTheBoundaryMatchOnly) {
   text += "AA";
   EXPECT_EQ(FindText(text, "AA", 1), 200001);
   EXPECT_EQ(FindText(text, "A", 1), 200001);
+}
+
+// A page of size bytes in blocks of ten, each holding the marker "AZ" on a second byte (a near
+// miss the boundary check must reject), and the marker on a boundary at the end.
+std::string NearMissPage(std::size_t size) {
+  std::string page;
+  page.reserve(size + 2);
+  while (page.size() + 10 <= size) page += "\xB0" "AZxxxxxxx";
+  return page + "AZ";
+}
+
+double SecondsOfBestSearch(const std::string& page) {
+  double best = 1e9;
+  for (int round = 0; round < 5; ++round) {
+    std::timespec before{}, after{};
+    std::timespec_get(&before, TIME_UTC);
+    const int found = FindText(page, "AZ", 1);
+    std::timespec_get(&after, TIME_UTC);
+    EXPECT_EQ(found, static_cast<int>(page.size()) - 1);
+    best = std::min(best, static_cast<double>(after.tv_sec - before.tv_sec) +
+                              static_cast<double>(after.tv_nsec - before.tv_nsec) * 1e-9);
+  }
+  return best;
+}
+
+TEST(FindText, TimeGrowsLinearlyWithThePage) {
+  // 1 MB holds 10^5 near misses, 8 MB eight times as many. A search that walks the boundaries
+  // from the first byte again for each of them takes 64 times as long on the larger page.
+  const double small = SecondsOfBestSearch(NearMissPage(1 << 20));
+  const double large = SecondsOfBestSearch(NearMissPage(8 << 20));
+  EXPECT_LT(large, 16 * std::max(small, 1e-5)) << "1 MB: " << small << " s, 8 MB: " << large << " s";
 }
 
 struct BetweenCase {
