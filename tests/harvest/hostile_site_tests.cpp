@@ -137,5 +137,82 @@ TEST_F(HostileSiteTest, EveryMisbehavingListingGivesWayToTheHealthyOnes) {
   EXPECT_LT(after.peakWorkingSetMb, 512);
 }
 
+struct Resources {
+  DWORD handles = 0, gdiObjects = 0, userObjects = 0;
+  double privateMb = 0;
+  bool operator==(const Resources& other) const {
+    return handles == other.handles && gdiObjects == other.gdiObjects && userObjects == other.userObjects;
+  }
+};
+
+// Wine answers 0 to the process's handle count: the open handles are then counted one by one.
+DWORD HandleCount() {
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
+  for (ULONG_PTR value = 4; value < (1u << 18); value += 4) {
+    DWORD flags;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+BOOL CALLBACK CountWindow(HWND hwnd, LPARAM count) {
+  ++*reinterpret_cast<DWORD*>(count);
+  EnumChildWindows(hwnd, [](HWND, LPARAM inner) -> BOOL {
+    ++*reinterpret_cast<DWORD*>(inner);
+    return TRUE;
+  }, count);
+  return TRUE;
+}
+
+// Wine answers 0 to the GUI resource counts too; its windows stand in for the USER objects
+// there, and GDI objects are counted only where the system counts them.
+Resources ResourcesNow() {
+  Resources now;
+  now.handles = HandleCount();
+  now.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  now.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+  if (now.userObjects == 0) EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&now.userObjects));
+  now.privateMb = MemoryNow().privateMb;
+  return now;
+}
+
+TEST_F(HostileSiteTest, RunsGiveBackWhatTheyTake) {
+  server_.Route("/h/1", Page(Listing(L"第一", L"甲", {"13800000001"})));
+  server_.Route("/bad/cut", Ending(std::string(4000, ' ') + Listing(L"断开", L"戊", {"2"}),
+                                   Response::Ending::kCloseMidBody));
+  server_.Route("/bad/random", Page(RandomBytes(1 << 20, 11)));
+  server_.Route("/bad/status", [] {
+    Response response = Page(Listing(L"错误页", L"癸", {}));
+    response.status = 500;
+    return response;
+  }());
+  server_.Route(kListPath, Page(ListPage({"/h/1", "/bad/cut", "/bad/random", "/bad/status", "/missing",
+                                          "javascript:void(0)", "http://127.0.0.1:1/closed-port"})));
+  std::vector<std::string> expected = LinesOf("甲", "第一", {"13800000001"});
+  for (int i = 0; i < 2; ++i) Append(expected, kNothing);
+  Append(expected, LinesOf("癸", "错误页"));  // an error page is a page like any other
+  for (int i = 0; i < 3; ++i) Append(expected, kNothing);
+
+  auto pass = [&] {
+    ClickStart();
+    EXPECT_EQ(Lines(), expected);
+    SendMessageW(Hwnd(testing::kResultList), LB_RESETCONTENT, 0, 0);
+    testing::PumpFor(100);
+  };
+  pass();  // the first run loads what every later run shares
+  const Resources start = ResourcesNow();
+  pass();
+  pass();
+  const Resources end = ResourcesNow();
+  std::printf("resources: handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu, private %.2f -> %.2f MB\n",
+              start.handles, end.handles, start.gdiObjects, end.gdiObjects, start.userObjects, end.userObjects,
+              start.privateMb, end.privateMb);
+  EXPECT_GT(start.handles, 0u);
+  EXPECT_GT(start.userObjects, 0u);
+  EXPECT_TRUE(start == end);
+  EXPECT_LT(end.privateMb - start.privateMb, 1.0);
+}
+
 }  // namespace
 }  // namespace harvester
