@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 #include "app/fatal_error.h"
 
@@ -69,11 +70,16 @@ bool HandleWindowKeys(const MSG& message) {
 
 FiredEvent FireEvent(ProgramWindow&, Control& control, std::int32_t event, const std::vector<std::int32_t>& args) {
   FiredEvent fired;
-  if (FatalErrorDepth() != 0) return fired;
+  static bool handlerRunning = false;
+  if (FatalErrorDepth() != 0 || handlerRunning) return fired;
   auto binding = std::find_if(control.bindings.begin(), control.bindings.end(),
                               [event](const EventBinding& b) { return b.event == event; });
   if (binding == control.bindings.end() || !binding->handler) return fired;
   fired.handlerRan = true;
+  handlerRunning = true;
+  struct Reset {
+    ~Reset() { handlerRunning = false; }
+  } reset;
   fired.value = binding->handler(args);
   return fired;
 }
@@ -124,6 +130,18 @@ bool PumpPendingMessages() {
     DispatchMessageW(&message);
   }
   return true;
+}
+
+void DiscardQueuedInput() {
+  // Bounded: input that keeps arriving while this runs is left to the loop.
+  constexpr int kMostMessages = 100000;
+  const std::pair<UINT, UINT> ranges[] = {
+      {WM_KEYFIRST, WM_KEYLAST}, {WM_MOUSEFIRST, WM_MOUSELAST}, {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}};
+  for (const auto& [first, last] : ranges) {
+    MSG message;
+    for (int i = 0; i < kMostMessages && PeekMessageW(&message, nullptr, first, last, PM_REMOVE); ++i) {
+    }
+  }
 }
 
 void RunMessageLoop() {

@@ -16,8 +16,9 @@ struct FiredEvent {
   std::optional<bool> value;  // what the handler returned, if anything
 };
 
-// Calls the control's first handler bound to event; nothing happens while a fatal error is
-// being reported.
+// Calls the control's first handler bound to event. Nothing happens while a fatal error is
+// being reported, nor while another handler is still running: a wait inside a handler may
+// dispatch messages, and an event delivered that way must not start a second operation.
 FiredEvent FireEvent(ProgramWindow& window, Control& control, std::int32_t event,
                      const std::vector<std::int32_t>& args);
 
@@ -36,6 +37,10 @@ bool PreTranslateMessage(const MSG& message);
 // Pre-translates and dispatches every message already queued for this thread; returns false
 // when the quit message was among them. The message loop and tests share it.
 bool PumpPendingMessages();
+
+// Removes the keyboard and mouse input queued for this thread (client and non-client area)
+// without acting on it.
+void DiscardQueuedInput();
 
 // Peek, idle and pump until the quit message arrives.
 void RunMessageLoop();

@@ -49,8 +49,10 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subjectText,
   WriteProperty(regExp, "Global", {Arg(global)});
   const std::string patternText = quoteMarker ? ReplaceQuoteMarker(pattern) : std::string(pattern);
   WriteProperty(regExp, "Pattern", {Arg(patternText)});
-  matches = CallObjectMethod(regExp, "Execute", {Arg(subjectText)});
   subject.assign(subjectText);
+  // Wine's engine aborts the whole process on an empty subject; nothing is searched in it.
+  if (subjectText.empty()) return false;
+  matches = CallObjectMethod(regExp, "Execute", {Arg(subjectText)});
   return !IsEmpty(matches);
 }
 

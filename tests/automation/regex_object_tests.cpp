@@ -54,6 +54,16 @@ TEST(RegexObject, NoMatchAndInvalidPattern) {
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
 }
 
+TEST(RegexObject, EmptySubjectHasNoMatches) {
+  // A failed fetch leaves an empty page; searching it must not take the program down.
+  RegexObject regex;
+  ASSERT_TRUE(regex.Search("a", "a"));
+  EXPECT_FALSE(regex.Search("href=\"tel:(.*?)\"", ""));
+  EXPECT_EQ(regex.GetMatchCount(), 0);
+  EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
+  EXPECT_EQ(regex.GetPattern(), "href=\"tel:(.*?)\"");
+}
+
 TEST(RegexObject, QuoteMarker) {
   RegexObject regex;
   ASSERT_TRUE(regex.Search("a=#引号(.*?)#引号", "a=\"x\"", false, true, true, true));

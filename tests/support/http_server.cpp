@@ -128,6 +128,12 @@ std::string HttpServer::Url(std::string_view target) const {
 
 void HttpServer::Route(std::string path, Response response) {
   std::lock_guard lock(mutex_);
+  for (auto& route : routes_) {
+    if (route.first == path) {
+      route.second = std::move(response);
+      return;
+    }
+  }
   routes_.emplace_back(std::move(path), std::move(response));
 }
 

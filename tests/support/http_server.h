@@ -60,8 +60,8 @@ class HttpServer {
   // "http://127.0.0.1:<port>" followed by target (which begins with '/').
   std::string Url(std::string_view target) const;
 
-  // Answers requests whose path (the target up to '?') equals path; other paths go to the
-  // handler, or get a 404 when there is none.
+  // Answers requests whose path (the target up to '?') equals path, from now on in place of an
+  // earlier response for it; other paths go to the handler, or get a 404 when there is none.
   void Route(std::string path, Response response);
   void SetHandler(RequestHandler handler);
 

@@ -1,0 +1,303 @@
+// The harvest run in this process, with the real window, controls and platform objects,
+// against the loopback server.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/layout.h"
+#include "app/main_window.h"
+#include "harvest/harvest_run.h"
+#include "tests/support/http_server.h"
+#include "tests/support/test_support.h"
+
+namespace harvester {
+namespace {
+
+using testing::HttpServer;
+using testing::PumpFor;
+using testing::Response;
+
+constexpr char kResultList[] = "列表框1";
+constexpr char kLinkList[] = "超级列表框3";
+constexpr char kListPath[] = "/sh_shouji/";
+constexpr char kListQuery[] = "&url=shouji&pageSize=45&deal_type=1&agent=1&ifid=qz3g_list_next_wu";
+
+std::string Utf8(std::wstring_view wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+Response Page(std::string body, DWORD delayMs = 0) {
+  Response response;
+  response.body = std::move(body);
+  response.delayMs = delayMs;
+  return response;
+}
+
+// A listing page as the site writes it; empty parts are left out.
+std::string Listing(std::wstring_view title, std::wstring_view contact, std::vector<std::string> phones) {
+  std::wstring page = L"<html><head>";
+  if (!title.empty()) page += L"<title>" + std::wstring(title) + L"</title>";
+  page += L"</head><body><div class=\"user\"><p>联系</p><p>&nbsp;</p><p>" + std::wstring(contact) + L"</p></div>";
+  std::string bytes = Utf8(page);
+  for (const std::string& phone : phones) bytes += "<a href=\"tel:" + phone + "\">call</a>";
+  return bytes + "</body></html>";
+}
+
+std::string RequestTarget(const std::string& requestLine) {
+  const size_t begin = requestLine.find(' ') + 1;
+  return requestLine.substr(begin, requestLine.rfind(' ') - begin);
+}
+
+std::string ListTarget(int page) { return std::string(kListPath) + "?page=" + std::to_string(page) + kListQuery; }
+
+class HarvestRunTest : public ::testing::Test {
+ protected:
+  // One window for the suite: destroying a window is slow under Wine.
+  static void SetUpTestSuite() { window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE); }
+  static void TearDownTestSuite() {
+    DestroyAllProgramWindows();
+    window_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(window_, nullptr);
+    ASSERT_TRUE(server_.Started());
+    SetSiteHost("127.0.0.1:" + std::to_string(server_.Port()));
+    SendMessageW(Hwnd(kResultList), LB_RESETCONTENT, 0, 0);
+    ListViewDeleteAll(kLinkList);
+    SetPageCount(L"1");
+  }
+  void TearDown() override {
+    SetSiteHost(SITE_HOST);
+    SetFileDialogFunction(nullptr);
+  }
+
+  static HWND Hwnd(const char* control) { return FindControl(*window_, control)->hwnd; }
+  static void SetPageCount(const wchar_t* text) { SetWindowTextW(Hwnd("编辑框2"), text); }
+
+  // A list page whose links are the given targets on this server, or written as they are
+  // when they do not begin with '/'.
+  std::string ListPage(std::initializer_list<std::string> links) const {
+    std::string page = "<html><body><ul>";
+    for (const std::string& link : links) {
+      const std::string href = link.starts_with('/') ? server_.Url(link) : link;
+      page += "<li><a class=\"list-item\" href=\"" + href + "\"><span>x</span></a></li>";
+    }
+    return page + "</ul></body></html>";
+  }
+
+  static std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    for (int i = 0; i < ListBoxItemCount(kResultList); ++i) lines.push_back(ListBoxItemText(kResultList, i));
+    return lines;
+  }
+  std::vector<std::string> Targets() const {
+    std::vector<std::string> targets;
+    for (const auto& request : server_.Requests()) targets.push_back(RequestTarget(request.requestLine));
+    return targets;
+  }
+
+  // The user's click on the start button; returns when the run has ended.
+  static void ClickStart() {
+    SendMessageW(Hwnd("按钮1"), BM_CLICK, 0, 0);
+    PumpFor(50);
+  }
+
+  static ProgramWindow* window_;
+  HttpServer server_;
+};
+
+ProgramWindow* HarvestRunTest::window_ = nullptr;
+
+TEST_F(HarvestRunTest, PageCountOfOneFetchesExactlyPageOneAndLeavesTheWindowOpen) {
+  server_.Route(kListPath, Page("<html>no listings today</html>"));
+  ClickStart();
+  const auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine, "GET " + ListTarget(1) + " HTTP/1.1");
+  EXPECT_EQ(requests[0].Header("Host"), "127.0.0.1:" + std::to_string(server_.Port()));
+  EXPECT_TRUE(Lines().empty());
+  PumpFor(200);
+  EXPECT_TRUE(IsWindow(window_->hwnd));
+  EXPECT_TRUE(IsWindowVisible(window_->hwnd));
+}
+
+TEST_F(HarvestRunTest, PageCountDecidesTheListPagesFetched) {
+  struct Case {
+    const wchar_t* count;
+    int pages;
+  };
+  const Case cases[] = {{L"3", 3}, {L"2.5", 3}, {L"0", 0}, {L"-2", 0}, {L"", 0},
+                        {L"abc", 0}, {L"+2", 2}, {L"０.５", 1}, {L" 1e0", 1}};
+  server_.Route(kListPath, Page("<html></html>"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Text(c.count));
+    const size_t before = server_.RequestCount();
+    SetPageCount(c.count);
+    ClickStart();
+    const auto targets = Targets();
+    ASSERT_EQ(targets.size() - before, static_cast<size_t>(c.pages));
+    for (int p = 1; p <= c.pages; ++p) EXPECT_EQ(targets[before + p - 1], ListTarget(p));
+  }
+}
+
+TEST_F(HarvestRunTest, ThreeListingsGiveTheirLinesInOrder) {
+  server_.Route(kListPath, Page(ListPage({"/l/1.html", "/l/2.html", "/l/3.html"})));
+  server_.Route("/l/1.html", Page(Listing(L"出售二手自行车", L"王先生", {})));
+  server_.Route("/l/2.html", Page(Listing(L"", L"李女士", {"13800000001", "021-00000002"})));
+  server_.Route("/l/3.html", Page(Listing(L"求购旧书", L"赵", {})));
+  ClickStart();
+  const std::vector<std::string> expected = {
+      "联系人：王先生", "标题文本：出售二手自行车",
+      "联系人：李女士", "标题文本：",
+      "电话：13800000001", "电话：021-00000002",
+      "联系人：赵",     "标题文本：求购旧书",
+  };
+  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> order = {ListTarget(1), "/l/1.html", "/l/2.html", "/l/3.html"};
+  EXPECT_EQ(Targets(), order);
+  EXPECT_EQ(ListViewItemCount(kLinkList), 0);
+}
+
+TEST_F(HarvestRunTest, LinksAreUsedAsCaptured) {
+  // A duplicate is fetched twice; a relative link reaches no server and gives two empty lines.
+  server_.Route(kListPath, Page(ListPage({"/l/d.html", "/l/rel.html", "/l/d.html"}) +
+                                "<a class=\"list-item\" href=\"/l/rel.html\">"));
+  server_.Route("/l/d.html", Page(Listing(L"标题", L"钱", {"1"})));
+  server_.Route("/l/rel.html", Page(Listing(L"不该出现", L"孙", {"2"})));
+  ClickStart();
+  const std::vector<std::string> expected = {
+      "联系人：钱", "标题文本：标题", "电话：1",
+      "联系人：孙", "标题文本：不该出现", "电话：2",
+      "联系人：钱", "标题文本：标题", "电话：1",
+      "联系人：",   "标题文本：",
+  };
+  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> order = {ListTarget(1), "/l/d.html", "/l/rel.html", "/l/d.html"};
+  EXPECT_EQ(Targets(), order);
+}
+
+TEST_F(HarvestRunTest, MarkersAreExactWhileThePhonePatternIgnoresCase) {
+  server_.Route(kListPath, Page(ListPage({"/l/caps.html", "/l/early.html"})));
+  server_.Route("/l/caps.html",
+                Page(Utf8(L"<TITLE>大写标题</TITLE>&nbsp;</p><p>周</p></div><a HREF=\"TEL:400-000-0000\">")));
+  server_.Route("/l/early.html",
+                Page(Utf8(L"<title>t</title></p></div>早<p>&nbsp;</p><p>吴</p></div> </p></div>")));
+  ClickStart();
+  const std::vector<std::string> expected = {
+      "联系人：周", "标题文本：", "电话：400-000-0000",
+      "联系人：吴", "标题文本：t",
+  };
+  EXPECT_EQ(Lines(), expected);
+}
+
+// Reads a control of the GUI thread from another thread; the run's waits for responses
+// answer sent messages. -1 when the GUI thread did not answer.
+LRESULT AskGuiThread(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_NORMAL, 3000, &result)) return -1;
+  return static_cast<LRESULT>(result);
+}
+
+TEST_F(HarvestRunTest, EarlierPagesStayWhileLaterPagesRunAndTheLinkListHoldsOnlyTheCurrentPage) {
+  // Listing a answers slowly; while page 2's copy of it is on its way the controls are looked at.
+  server_.Route(kListPath, Page(ListPage({"/l/a.html", "/l/b.html"})));
+  SetPageCount(L"2");
+  server_.Route("/l/a.html", Page(Listing(L"A", L"甲", {"1"}), 600));
+  server_.Route("/l/b.html", Page(Listing(L"B", L"乙", {})));
+  HWND results = Hwnd(kResultList);
+  HWND links = Hwnd(kLinkList);
+  std::atomic<LRESULT> linesSeen{-2}, linksSeen{-2};
+  std::thread watcher([&] {
+    // Requests: list 1, a, b, list 2, a (the fifth), b.
+    if (!server_.WaitForRequests(5, 10000)) return;
+    Sleep(100);
+    linesSeen = AskGuiThread(results, LB_GETCOUNT);
+    linksSeen = AskGuiThread(links, LVM_GETITEMCOUNT);
+  });
+  ClickStart();
+  watcher.join();
+  // While page 2's first listing was on its way: page 1's five lines, page 2's two links.
+  EXPECT_EQ(linesSeen.load(), 5);
+  EXPECT_EQ(linksSeen.load(), 2);
+  const std::vector<std::string> onePage = {"联系人：甲", "标题文本：A", "电话：1", "联系人：乙", "标题文本：B"};
+  std::vector<std::string> expected = onePage;
+  expected.insert(expected.end(), onePage.begin(), onePage.end());
+  EXPECT_EQ(Lines(), expected);
+  const std::vector<std::string> order = {ListTarget(1), "/l/a.html", "/l/b.html",
+                                          ListTarget(2), "/l/a.html", "/l/b.html"};
+  EXPECT_EQ(Targets(), order);
+  EXPECT_EQ(ListViewItemCount(kLinkList), 0);
+}
+
+std::atomic<int> g_dialogsShown{0};
+BOOL CountDialog(OPENFILENAMEW*) {
+  ++g_dialogsShown;
+  return FALSE;
+}
+
+void PostClick(HWND hwnd) {
+  PostMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
+TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
+  g_dialogsShown = 0;
+  SetFileDialogFunction(CountDialog);
+  // Two pages of one slow listing: the user's input arrives both while a response is awaited
+  // and while the run pauses after a page, when nothing takes messages.
+  SetPageCount(L"2");
+  server_.Route(kListPath, Page(ListPage({"/l/slow.html"})));
+  server_.Route("/l/slow.html", Page(Listing(L"慢", L"郑", {}), 800));
+  HWND start = Hwnd("按钮1");
+  HWND results = Hwnd(kResultList);
+  std::thread user([&] {
+    if (!server_.WaitForRequests(2, 10000)) return;
+    ULONGLONG until = GetTickCount64() + 20000;
+    bool lastListingAsked = false;
+    while (GetTickCount64() < until) {  // the impatient user clicks again and again, and on the list
+      if (!lastListingAsked && server_.RequestCount() >= 4) {
+        lastListingAsked = true;
+        until = GetTickCount64() + 1000;  // into the pause after the last page
+      }
+      PostClick(start);
+      PostClick(results);
+      PostMessageW(start, WM_KEYDOWN, VK_SPACE, 0);
+      PostMessageW(start, WM_KEYUP, VK_SPACE, 0);
+      Sleep(50);
+    }
+  });
+  SetFocus(start);
+  ClickStart();
+  user.join();
+  PumpFor(300);
+  EXPECT_EQ(server_.RequestCount(), 4u);  // two list pages and their listings: one run
+  EXPECT_EQ(g_dialogsShown.load(), 0);
+  const std::vector<std::string> expected = {"联系人：郑", "标题文本：慢", "联系人：郑", "标题文本：慢"};
+  EXPECT_EQ(Lines(), expected);
+  EXPECT_TRUE(IsWindow(window_->hwnd));
+
+  // Once the run is over, the button and the list answer again.
+  SetPageCount(L"1");
+  server_.Route("/l/slow.html", Page(Listing(L"慢", L"郑", {})));
+  PostClick(start);
+  PumpFor(100);
+  EXPECT_TRUE(server_.WaitForRequests(6, 5000));
+  PostClick(results);
+  PumpFor(100);
+  EXPECT_EQ(g_dialogsShown.load(), 1);
+}
+
+}  // namespace
+}  // namespace harvester
