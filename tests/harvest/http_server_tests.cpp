@@ -100,5 +100,55 @@ TEST(HttpServer, StopsWhileAnAnswerNeverCompletes) {
   closesocket(s);
 }
 
+TEST(HttpServer, HandlerAnswersWhatNoRouteTakes) {
+  HttpServer server;
+  ASSERT_TRUE(server.Started());
+  Response fixed;
+  fixed.body = "fixed";
+  server.Route("/fixed", fixed);
+  server.SetHandler([](const testing::RecordedRequest& request) {
+    Response made;
+    made.status = request.Path() == "/teapot" ? 500 : 200;
+    made.body = "[" + request.Target() + "]";
+    return made;
+  });
+  std::string answer = Exchange(server, "GET /fixed?x=1 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(answer.substr(answer.size() - 5), "fixed");
+  answer = Exchange(server, "GET /any/where?a=1&b=2 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(answer.substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(answer.substr(answer.size() - 20), "[/any/where?a=1&b=2]");
+  answer = Exchange(server, "GET /teapot HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 500");
+  ASSERT_TRUE(server.WaitForRequests(3, 1000));
+  EXPECT_EQ(server.Requests()[1].Path(), "/any/where");
+}
+
+TEST(HttpServer, ListensOnAFixedPortThatNoOtherServerHolds) {
+  unsigned short port = 0;
+  {
+    HttpServer probe;  // a port the system just gave out, free again once the probe has gone
+    ASSERT_TRUE(probe.Started());
+    port = probe.Port();
+  }
+  HttpServer fixed(port);
+  ASSERT_TRUE(fixed.Started());
+  EXPECT_EQ(fixed.Port(), port);
+  EXPECT_EQ(fixed.Url("/a"), "http://127.0.0.1:" + std::to_string(port) + "/a");
+  EXPECT_EQ(Exchange(fixed, "GET /a HTTP/1.1\r\n\r\n").substr(0, 12), "HTTP/1.1 404");
+  HttpServer second(port);
+  EXPECT_FALSE(second.Started());
+  EXPECT_EQ(second.Port(), 0);
+}
+
+TEST(HttpServer, ServesManyConnectionsOneAfterAnother) {
+  HttpServer server;
+  ASSERT_TRUE(server.Started());
+  Response page;
+  page.body = "ok";
+  server.Route("/p", page);
+  for (int i = 0; i < 60; ++i) ASSERT_EQ(Exchange(server, "GET /p HTTP/1.1\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK") << i;
+  EXPECT_EQ(server.RequestCount(), 60u);
+}
+
 }  // namespace
 }  // namespace harvester

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
 namespace harvester::testing {
@@ -75,14 +76,27 @@ std::string RecordedRequest::Header(std::string_view name) const {
   return {};
 }
 
-HttpServer::HttpServer() : listener_(INVALID_SOCKET) {
+std::string RecordedRequest::Target() const {
+  // "GET /path?query HTTP/1.1": the target runs from the first space to the next one.
+  const size_t start = requestLine.find(' ');
+  if (start == std::string::npos) return {};
+  const size_t end = requestLine.find(' ', start + 1);
+  return requestLine.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+}
+
+std::string RecordedRequest::Path() const {
+  const std::string target = Target();
+  return target.substr(0, target.find('?'));
+}
+
+HttpServer::HttpServer(unsigned short port) : listener_(INVALID_SOCKET) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
   SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(port);
   int length = sizeof address;
   if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listener, SOMAXCONN) != 0 ||
@@ -98,12 +112,12 @@ HttpServer::HttpServer() : listener_(INVALID_SOCKET) {
 HttpServer::~HttpServer() {
   stopping_ = true;
   if (acceptor_.joinable()) acceptor_.join();
-  std::vector<std::thread> connections;
+  std::list<Connection> connections;
   {
     std::lock_guard lock(mutex_);
     connections.swap(connections_);
   }
-  for (std::thread& connection : connections) connection.join();
+  for (Connection& connection : connections) connection.thread.join();
   if (listener_ != INVALID_SOCKET) closesocket(listener_);
   if (port_ != 0 || listener_ != INVALID_SOCKET) WSACleanup();
 }
@@ -121,6 +135,11 @@ void HttpServer::Route(std::string path, Response response) {
     }
   }
   routes_.emplace_back(std::move(path), std::move(response));
+}
+
+void HttpServer::SetHandler(RequestHandler handler) {
+  std::lock_guard lock(mutex_);
+  handler_ = std::move(handler);
 }
 
 std::vector<RecordedRequest> HttpServer::Requests() const {
@@ -147,9 +166,27 @@ void HttpServer::AcceptLoop() {
     if (!Readable(listener_, kSlice)) continue;
     const SOCKET client = accept(listener_, nullptr, nullptr);
     if (client == INVALID_SOCKET) continue;
+    JoinFinishedConnections();
     std::lock_guard lock(mutex_);
-    connections_.emplace_back([this, client] { Serve(client); });
+    Connection& connection = connections_.emplace_back();
+    connection.thread = std::thread([this, client, &connection] {
+      Serve(client);
+      connection.finished = true;
+    });
   }
+}
+
+void HttpServer::JoinFinishedConnections() {
+  std::list<Connection> finished;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+      auto next = std::next(it);
+      if (it->finished) finished.splice(finished.end(), connections_, it);
+      it = next;
+    }
+  }
+  for (Connection& connection : finished) connection.thread.join();
 }
 
 bool HttpServer::PauseUnlessStopping(DWORD ms) const {
@@ -162,15 +199,16 @@ bool HttpServer::PauseUnlessStopping(DWORD ms) const {
   return false;
 }
 
-Response HttpServer::ResponseFor(const std::string& requestLine) const {
-  // "GET /path?query HTTP/1.1": the path runs from the first space to '?' or the next space.
-  const size_t start = requestLine.find(' ');
-  const size_t end = requestLine.find(' ', start == std::string::npos ? 0 : start + 1);
-  std::string target = start == std::string::npos ? "" : requestLine.substr(start + 1, end - start - 1);
-  const std::string path = target.substr(0, target.find('?'));
-  std::lock_guard lock(mutex_);
-  for (const auto& [routePath, response] : routes_)
-    if (routePath == path) return response;
+Response HttpServer::ResponseFor(const RecordedRequest& request) const {
+  const std::string path = request.Path();
+  RequestHandler handler;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [routePath, response] : routes_)
+      if (routePath == path) return response;
+    handler = handler_;
+  }
+  if (handler) return handler(request);  // outside the lock: it may take its time
   Response missing;
   missing.status = 404;
   missing.body = "no such page";
@@ -213,7 +251,7 @@ void HttpServer::Serve(UINT_PTR clientSocket) {
     body += static_cast<size_t>(got);
   }
   request.bodyLength = body;
-  const Response response = ResponseFor(request.requestLine);
+  const Response response = ResponseFor(request);
   {
     std::lock_guard lock(mutex_);
     requests_.push_back(std::move(request));

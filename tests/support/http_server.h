@@ -1,11 +1,14 @@
 #pragma once
-// A loopback HTTP/1.1 server for the test executables: 127.0.0.1 on a port the system picks,
-// served from its own thread, one connection per request. It records every request as it
-// arrived and answers each path with the response a test gave for it.
+// A loopback HTTP/1.1 server for the test executables and the demo site: 127.0.0.1 on a port
+// the system picks or a fixed one, served from its own thread, one connection per request. It
+// records every request as it arrived and answers each path with the response given for it,
+// or with what a handler makes of the request.
 #include <windows.h>
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
+#include <list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -18,6 +21,10 @@ struct RecordedRequest {
   std::string requestLine;           // exact bytes, without CR LF
   std::vector<std::string> headers;  // each header line in order, exact bytes, without CR LF
   std::size_t bodyLength = 0;        // bytes received after the head
+  // The request target: what lies between the method and the protocol ("/path?query").
+  std::string Target() const;
+  // The target up to '?'.
+  std::string Path() const;
   // The value of the first header with that name (names compared without regard to case).
   std::string Header(std::string_view name) const;
 };
@@ -35,9 +42,15 @@ struct Response {
   std::string contentType = "text/html; charset=utf-8";
 };
 
+// Makes the answer to a request that no route matched.
+using RequestHandler = std::function<Response(const RecordedRequest& request)>;
+
 class HttpServer {
  public:
-  HttpServer();  // listening when Started(); waits at most a few seconds for the thread
+  HttpServer() : HttpServer(0) {}
+  // Listens on 127.0.0.1:port (0: a port the system picks); Started() is false when the port
+  // cannot be had, for example because another server holds it.
+  explicit HttpServer(unsigned short port);
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
   ~HttpServer();  // stops every connection and joins every thread
@@ -48,8 +61,9 @@ class HttpServer {
   std::string Url(std::string_view target) const;
 
   // Answers requests whose path (the target up to '?') equals path, from now on in place of an
-  // earlier response for it; other paths get a 404.
+  // earlier response for it; other paths go to the handler, or get a 404 when there is none.
   void Route(std::string path, Response response);
+  void SetHandler(RequestHandler handler);
 
   std::vector<RecordedRequest> Requests() const;
   std::size_t RequestCount() const;
@@ -59,16 +73,23 @@ class HttpServer {
  private:
   void AcceptLoop();
   void Serve(UINT_PTR client);
-  Response ResponseFor(const std::string& requestLine) const;
+  Response ResponseFor(const RecordedRequest& request) const;
   bool PauseUnlessStopping(DWORD ms) const;
+  void JoinFinishedConnections();
+
+  struct Connection {
+    std::thread thread;
+    std::atomic<bool> finished{false};
+  };
 
   UINT_PTR listener_;
   unsigned short port_ = 0;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
   std::vector<std::pair<std::string, Response>> routes_;
+  RequestHandler handler_;
   std::vector<RecordedRequest> requests_;
-  std::vector<std::thread> connections_;
+  std::list<Connection> connections_;  // a server that runs for long joins the finished ones
   std::thread acceptor_;
 };
 

@@ -1,0 +1,358 @@
+#include "tools/driver/harvester_window.h"
+
+#include <cstdio>
+#include <cwctype>
+#include <string_view>
+
+#include "tools/driver/console_text.h"
+
+namespace harvester::driver {
+namespace {
+
+constexpr DWORD kAnswerMs = 5000;            // a window that is not busy answers within this
+constexpr DWORD kRunBoundMs = 10 * 60 * 1000;  // the longest run `press` waits for
+constexpr DWORD kEndGraceMs = 1500;          // after the click: time for a close the run posted
+
+class ProcessHandle {
+ public:
+  explicit ProcessHandle(HANDLE handle) : handle_(handle) {}
+  ProcessHandle(const ProcessHandle&) = delete;
+  ProcessHandle& operator=(const ProcessHandle&) = delete;
+  ~ProcessHandle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// The desktop this thread moved to stays open as long as the process runs.
+class DesktopHandle {
+ public:
+  DesktopHandle() = default;
+  DesktopHandle(const DesktopHandle&) = delete;
+  DesktopHandle& operator=(const DesktopHandle&) = delete;
+  ~DesktopHandle() { reset(); }
+  void reset(HDESK desktop = nullptr) {
+    if (desktop_) CloseDesktop(desktop_);
+    desktop_ = desktop;
+  }
+  HDESK get() const { return desktop_; }
+
+ private:
+  HDESK desktop_ = nullptr;
+};
+
+DesktopHandle g_desktop;
+
+std::wstring Lower(std::wstring_view text) {
+  std::wstring lower(text);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  return lower;
+}
+
+bool RunsTheProgram(DWORD processId) {
+  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process.get()) return false;
+  std::wstring path(32768, L'\0');
+  DWORD length = static_cast<DWORD>(path.size());
+  if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &length)) return false;
+  path.resize(length);
+  const std::wstring name = Lower(path.substr(path.find_last_of(L"\\/") + 1));
+  return name == kProgramName;
+}
+
+struct MainSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK MatchMain(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<MainSearch*>(param);
+  wchar_t title[256] = {};
+  if (!IsWindowVisible(hwnd) || !GetWindowTextW(hwnd, title, 256) || std::wstring_view(title) != kMainTitle)
+    return TRUE;
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (search->processId ? owner == search->processId : RunsTheProgram(owner)) search->found.push_back(hwnd);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectDesktop(LPWSTR name, LPARAM param) {
+  reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(name);
+  return TRUE;
+}
+
+HDESK OpenNamedDesktop(const std::wstring& name) {
+  return OpenDesktopW(name.c_str(), 0, FALSE,
+                      DESKTOP_READOBJECTS | DESKTOP_ENUMERATE | DESKTOP_CREATEWINDOW | DESKTOP_WRITEOBJECTS |
+                          DESKTOP_HOOKCONTROL | DESKTOP_SWITCHDESKTOP | GENERIC_READ | GENERIC_WRITE);
+}
+
+// Windows of another desktop are only reachable from a thread on that desktop: the search
+// looks at this thread's desktop first and then moves the thread to the first other desktop
+// of the window station that shows the window (a Wine virtual desktop started by
+// "explorer /desktop=NAME" is one) and keeps it there.
+std::vector<HWND> SearchMainWindows(Session& session) {
+  MainSearch search{session.processId, {}};
+  EnumWindows(MatchMain, reinterpret_cast<LPARAM>(&search));
+  if (!search.found.empty() || session.onDesktop) return search.found;
+  std::vector<std::wstring> names;
+  EnumDesktopsW(GetProcessWindowStation(), CollectDesktop, reinterpret_cast<LPARAM>(&names));
+  // Wine's EnumDesktopWindows does not list another desktop's windows: the thread visits each
+  // desktop (possible while it has no window of its own) and enumerates there.
+  const HDESK home = GetThreadDesktop(GetCurrentThreadId());
+  for (const std::wstring& name : names) {
+    HDESK desktop = OpenNamedDesktop(name);
+    if (!desktop) continue;
+    if (SetThreadDesktop(desktop)) {
+      EnumWindows(MatchMain, reinterpret_cast<LPARAM>(&search));
+      if (!search.found.empty()) {
+        g_desktop.reset(desktop);
+        session.onDesktop = true;
+        return search.found;
+      }
+      SetThreadDesktop(home);
+    }
+    CloseDesktop(desktop);
+  }
+  return {};
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND hwnd) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// Sends a message that must be answered within kAnswerMs.
+LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kAnswerMs, &result))
+    throw Failure{IsWindow(window) ? L"the harvester's window does not answer (is a run going on?)"
+                                   : L"the harvester's window has gone"};
+  return static_cast<LRESULT>(result);
+}
+
+// A hidden child window of ours inside the main window, on top of its siblings: destroying the
+// main window sends it WM_DESTROY before the result list gets its own, and the program's thread
+// answers list box messages while it waits for that WM_DESTROY to be handled. So the result
+// list can be read at the very moment the program closes its window.
+class EndWatcher {
+ public:
+  EndWatcher(HWND main, HWND list) : list_(list) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"HarvesterDriverEndWatcher";
+    RegisterClassW(&windowClass);  // fails harmlessly when a second press registers it again
+    hwnd_ = CreateWindowExW(WS_EX_NOPARENTNOTIFY, windowClass.lpszClassName, L"", WS_CHILD | WS_DISABLED, 0, 0,
+                            0, 0, main, nullptr, windowClass.hInstance, this);
+    if (hwnd_) SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+  }
+  EndWatcher(const EndWatcher&) = delete;
+  EndWatcher& operator=(const EndWatcher&) = delete;
+  ~EndWatcher() {
+    if (hwnd_ && !ended_) {
+      leaving_ = true;
+      DestroyWindow(hwnd_);
+    }
+  }
+
+  bool Watching() const { return hwnd_ != nullptr; }
+  bool Ended() const { return ended_; }
+  bool Captured() const { return captured_; }
+  std::vector<std::wstring> TakeLines() { return std::move(lines_); }
+
+  // Handles this thread's messages until the main window has ended or ms have passed.
+  void WaitForEnd(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (hwnd_ && !ended_ && GetTickCount64() < end) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+  }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE)
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    auto* self = reinterpret_cast<EndWatcher*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message == WM_DESTROY && self && !self->leaving_) self->OnMainWindowEnd();
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+
+  void OnMainWindowEnd() {
+    ended_ = true;
+    if (!IsWindow(list_)) return;
+    try {
+      lines_ = ListBoxLines(list_);
+      captured_ = true;
+    } catch (const Failure&) {
+    }
+  }
+
+  HWND list_;
+  HWND hwnd_ = nullptr;
+  bool leaving_ = false;
+  bool ended_ = false;
+  bool captured_ = false;
+  std::vector<std::wstring> lines_;
+};
+
+std::wstring Seconds(ULONGLONG ms) {
+  wchar_t text[32];
+  swprintf(text, 32, L"%.1f s", static_cast<double>(ms) / 1000.0);
+  return text;
+}
+
+}  // namespace
+
+HWND FindMainWindow(Session& session) {
+  if (!session.desktop.empty() && !session.onDesktop) {
+    HDESK desktop = OpenNamedDesktop(session.desktop);
+    if (!desktop || !SetThreadDesktop(desktop)) {
+      if (desktop) CloseDesktop(desktop);
+      throw Failure{L"cannot use the desktop \"" + session.desktop + L"\""};
+    }
+    g_desktop.reset(desktop);
+    session.onDesktop = true;
+  }
+  const ULONGLONG end = GetTickCount64() + session.timeoutMs;
+  for (;;) {
+    const std::vector<HWND> found = SearchMainWindows(session);
+    if (found.size() > 1) {
+      std::wstring ids;
+      for (HWND hwnd : found) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        ids += (ids.empty() ? L"" : L", ") + std::to_wstring(owner);
+      }
+      throw Failure{L"several harvester windows are open (processes " + ids + L"); choose one with --pid"};
+    }
+    // The window is taken once its controls are there: they are made after the window itself.
+    if (found.size() == 1 && FindWindowExW(found[0], nullptr, L"ListBox", nullptr) &&
+        FindWindowExW(found[0], nullptr, L"Button", nullptr)) {
+      session.main = found[0];
+      return found[0];
+    }
+    if (GetTickCount64() >= end) break;
+    Sleep(100);
+  }
+  throw Failure{L"no window \"" + std::wstring(kMainTitle) + L"\" of " +
+                (session.processId ? L"process " + std::to_wstring(session.processId) : std::wstring(kProgramName)) +
+                L" within " + Seconds(session.timeoutMs)};
+}
+
+HWND FindControl(HWND main, const wchar_t* className, const wchar_t* caption) {
+  for (HWND child = FindWindowExW(main, nullptr, nullptr, nullptr); child;
+       child = FindWindowExW(main, child, nullptr, nullptr)) {
+    if (Lower(ClassOf(child)) == Lower(className) && (!caption || TextOf(child) == caption)) return child;
+  }
+  throw Failure{std::wstring(L"the window has no ") + className + L" control" +
+                (caption ? std::wstring(L" \"") + caption + L"\"" : std::wstring())};
+}
+
+void RequireAnswer(HWND window, DWORD timeoutMs, const wchar_t* what) {
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) return;
+  throw Failure{std::wstring(what) + (IsWindow(window) ? L" does not answer within " + Seconds(timeoutMs)
+                                                       : std::wstring(L" has gone"))};
+}
+
+std::vector<std::wstring> ListBoxLines(HWND list) {
+  const LRESULT count = Ask(list, LB_GETCOUNT, 0, 0);
+  if (count == LB_ERR) throw Failure{L"the result list does not tell its line count"};
+  std::vector<std::wstring> lines;
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = Ask(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+    if (length == LB_ERR) throw Failure{L"the result list changed while it was read"};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT got = Ask(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()));
+    if (got == LB_ERR) throw Failure{L"the result list changed while it was read"};
+    text.resize(static_cast<size_t>(got));
+    lines.push_back(std::move(text));
+  }
+  return lines;
+}
+
+void Press(Session& session) {
+  const HWND main = FindMainWindow(session);
+  const HWND button = FindControl(main, L"Button", kStartCaption);
+  const HWND list = FindControl(main, L"ListBox");
+  RequireAnswer(main, kAnswerMs, L"the harvester's window");
+  EndWatcher watcher(main, list);
+  if (!watcher.Watching()) Note(L"cannot watch for the end of the window; the result list may be lost with it");
+
+  const ULONGLONG start = GetTickCount64();
+  DWORD_PTR result = 0;
+  SetLastError(0);
+  const bool returned = SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, kRunBoundMs, &result) != 0;
+  const DWORD error = GetLastError();
+  const ULONGLONG took = GetTickCount64() - start;
+  watcher.WaitForEnd(kEndGraceMs);
+
+  if (watcher.Ended() || !IsWindow(main)) {
+    session.main = nullptr;
+    if (!watcher.Captured()) throw Failure{L"the window closed and its result list could not be read"};
+    session.linesAtEnd = watcher.TakeLines();
+    Note(L"the run took " + Seconds(took) + L"; the program closed its window at its end (" +
+         std::to_wstring(session.linesAtEnd->size()) + L" result lines kept)");
+    return;
+  }
+  if (!returned) {
+    if (error == ERROR_TIMEOUT) throw Failure{L"the run did not end within " + Seconds(kRunBoundMs)};
+    throw Failure{L"the click on the start button failed (error " + std::to_wstring(error) + L")"};
+  }
+  Note(L"the run took " + Seconds(took));
+}
+
+void Close(Session& session) {
+  if (session.linesAtEnd && !session.main) {
+    Note(L"the window had already closed at the end of the run");
+    return;
+  }
+  const HWND main = FindMainWindow(session);
+  if (!PostMessageW(main, WM_CLOSE, 0, 0)) throw Failure{L"cannot post the close request"};
+  const ULONGLONG end = GetTickCount64() + session.timeoutMs;
+  while (IsWindow(main)) {
+    if (GetTickCount64() >= end) throw Failure{L"the window did not close within " + Seconds(session.timeoutMs)};
+    Sleep(50);
+  }
+  session.main = nullptr;
+}
+
+namespace {
+
+struct DialogSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
+  auto* search = reinterpret_cast<DialogSearch*>(param);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(hwnd, &owner);
+  if (owner == search->processId && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
+    search->found.push_back(hwnd);
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> DialogsOfProcess(DWORD processId) {
+  DialogSearch search{processId, {}};
+  EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace harvester::driver
