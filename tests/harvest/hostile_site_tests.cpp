@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "harvest/page_text.h"
+#include "app/controls.h"
 #include "tests/harvest/run_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -96,11 +98,25 @@ TEST_F(HostileSiteTest, EveryMisbehavingListingGivesWayToTheHealthyOnes) {
   huge.clear();
   huge.shrink_to_fit();
   server_.Route("/bad/slow", Page(Listing(L"慢", L"壬", {"13800000079"}), 7900));
+  // One byte a second: the 8-second bound cuts it off.
+  Response trickle = Page(Listing(L"滴", L"癸", {"3"}));
+  trickle.ending = Response::Ending::kTrickle;
+  server_.Route("/bad/trickle", trickle);
+  // A redirect to itself: the request object gives up after its own limit.
+  Response loop = Page("moved");
+  loop.status = 302;
+  loop.headers = {"Location: " + server_.Url("/bad/loop")};
+  server_.Route("/bad/loop", loop);
+  // A compressed body that was never asked for: its bytes are taken as they are.
+  Response gzip = Page(std::string("\x1F\x8B\x08\x00\x00\x00\x00\x00\x00\x03", 10) + RandomBytes(200, 3));
+  gzip.headers = {"Content-Encoding: gzip"};
+  server_.Route("/bad/gzip", gzip);
 
   server_.Route(kListPath,
                 Page(ListPage({"/h/1", "/bad/never", "/h/2", "/bad/cut", "/bad/random", "/bad/encoding",
                                "file:///C:/windows/win.ini", "javascript:alert(1)", "", "/bad/adjacent",
-                               "/bad/huge", "/bad/slow", "/h/3"})));
+                               "/bad/huge", "/bad/slow", "/bad/trickle", "/bad/loop", "/bad/gzip",
+                               "/h/3"})));
   const Memory before = MemoryNow();
   const ULONGLONG start = GetTickCount64();
   ClickStart();
@@ -121,14 +137,23 @@ TEST_F(HostileSiteTest, EveryMisbehavingListingGivesWayToTheHealthyOnes) {
   Append(expected, LinesOf("庚", "标题", {"400"}));
   Append(expected, LinesOf("辛", "很长", {"13800000050"}));
   Append(expected, LinesOf("壬", "慢", {"13800000079"}));
+  Append(expected, kNothing);                     // one byte a second
+  Append(expected, kNothing);                     // redirected without end
+  Append(expected, kNothing);                     // compressed
   Append(expected, LinesOf("丙", "第三", {"13800000003", "13800000033"}));
   EXPECT_EQ(Lines(), expected);
 
-  // The links that are not http addresses reach no server.
+  // The links that are not http addresses reach no server; the redirect loop is followed a
+  // bounded number of times.
+  std::vector<std::string> targets = Targets();
+  const auto loops = std::count(targets.begin(), targets.end(), "/bad/loop");
+  EXPECT_GE(loops, 2);
+  EXPECT_LE(loops, 100);
+  targets.erase(std::remove(targets.begin(), targets.end(), "/bad/loop"), targets.end());
   const std::vector<std::string> order = {testing::ListTarget(1), "/h/1", "/bad/never", "/h/2", "/bad/cut",
                                           "/bad/random", "/bad/encoding", "/bad/adjacent", "/bad/huge",
-                                          "/bad/slow", "/h/3"};
-  EXPECT_EQ(Targets(), order);
+                                          "/bad/slow", "/bad/trickle", "/bad/gzip", "/h/3"};
+  EXPECT_EQ(targets, order);
   EXPECT_TRUE(IsWindow(window_->hwnd));
   // What the run held for the long page is given back.
   EXPECT_LT(after.privateMb, before.privateMb + 32);
@@ -201,9 +226,11 @@ TEST_F(HostileSiteTest, RunsGiveBackWhatTheyTake) {
     testing::PumpFor(100);
   };
   pass();  // the first run loads what every later run shares
+  server_.JoinFinishedConnections();
   const Resources start = ResourcesNow();
   pass();
   pass();
+  server_.JoinFinishedConnections();
   const Resources end = ResourcesNow();
   std::printf("resources: handles %lu -> %lu, GDI %lu -> %lu, USER %lu -> %lu, private %.2f -> %.2f MB\n",
               start.handles, end.handles, start.gdiObjects, end.gdiObjects, start.userObjects, end.userObjects,
@@ -212,6 +239,30 @@ TEST_F(HostileSiteTest, RunsGiveBackWhatTheyTake) {
   EXPECT_GT(start.userObjects, 0u);
   EXPECT_TRUE(start == end);
   EXPECT_LT(end.privateMb - start.privateMb, 1.0);
+}
+
+// Many links on one list page: every listing's lines, in order. The full count runs with
+// HARVESTER_FULL_TESTS set (scripts/test --full); the default run takes 300.
+TEST_F(HostileSiteTest, AListPageOfThousandsOfLinks) {
+  const char* full = std::getenv("HARVESTER_FULL_TESTS");
+  const int links = full && *full ? 5000 : 300;
+  server_.SetHandler([](const testing::RecordedRequest& request) {
+    const std::string number = request.Path().substr(3);  // "/n/<number>"
+    return Page(Listing(L"房", L"人", {number.c_str()}));
+  });
+  std::vector<std::string> paths;
+  std::vector<std::string> expected;
+  for (int i = 0; i < links; ++i) {
+    paths.push_back("/n/" + std::to_string(i));
+    Append(expected, LinesOf("人", "房", {std::to_string(i).c_str()}));
+  }
+  server_.Route(kListPath, Page(ListPage(paths)));
+  const ULONGLONG start = GetTickCount64();
+  ClickStart();
+  std::printf("%d links: %.1f s\n", links, static_cast<double>(GetTickCount64() - start) / 1000);
+  EXPECT_EQ(server_.RequestCount(), static_cast<size_t>(links) + 1);
+  EXPECT_EQ(Lines(), expected);
+  EXPECT_EQ(ListViewItemCount(testing::kLinkList), 0);
 }
 
 }  // namespace
