@@ -31,12 +31,19 @@ std::wstring ExecutableFolder() {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
-ChildProcess::ChildProcess(const std::wstring& commandLine, const wchar_t* environment) {
+ChildProcess::ChildProcess(const std::wstring& commandLine, const wchar_t* environment,
+                           const StandardHandles* handles) {
   std::wstring line = commandLine;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (handles) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = handles->input;
+    startup.hStdOutput = handles->output;
+    startup.hStdError = handles->error;
+  }
   PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, handles != nullptr, CREATE_UNICODE_ENVIRONMENT,
                      const_cast<wchar_t*>(environment), nullptr, &startup, &info)) {
     CloseHandle(info.hThread);
     process_ = info.hProcess;
@@ -92,6 +99,78 @@ HWND ChildProcess::WaitForWindow(const std::wstring& title, DWORD timeoutMs) {
     Sleep(50);
   }
   return nullptr;
+}
+
+InputPipe::InputPipe() {
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  if (!CreatePipe(&read_, &write_, &inherited, 0)) {
+    read_ = write_ = nullptr;
+    return;
+  }
+  // Only the read end goes to the child: a child holding the write end would never see the end.
+  SetHandleInformation(write_, HANDLE_FLAG_INHERIT, 0);
+}
+
+InputPipe::~InputPipe() {
+  Close();
+  if (read_) CloseHandle(read_);
+}
+
+StandardHandles InputPipe::Handles() const {
+  return {read_, GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+}
+
+void InputPipe::Close() {
+  if (write_) CloseHandle(write_);
+  write_ = nullptr;
+}
+
+namespace {
+
+class TemporaryFile {
+ public:
+  TemporaryFile() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t path[MAX_PATH + 16] = {};
+    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"out", 0, path)) return;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    handle_ = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) handle_ = nullptr;
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile() {
+    if (handle_) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+
+  std::string Content() const {
+    std::string content;
+    if (!handle_ || SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return content;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(handle_, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    return content;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+}  // namespace
+
+FinishedProcess RunToEnd(const std::wstring& commandLine, DWORD timeoutMs) {
+  FinishedProcess finished;
+  TemporaryFile output;
+  if (!output.get()) return finished;
+  const StandardHandles handles{nullptr, output.get(), GetStdHandle(STD_ERROR_HANDLE)};
+  {
+    ChildProcess child(commandLine, nullptr, &handles);
+    finished.exitCode = child.WaitForExit(timeoutMs);
+  }  // killed here if it did not end
+  finished.output = output.Content();
+  return finished;
 }
 
 }  // namespace harvester::testing

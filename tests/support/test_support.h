@@ -20,10 +20,18 @@ void PumpFor(DWORD ms);
 // The folder of the running test executable (where harvester.exe is built too), with a backslash.
 std::wstring ExecutableFolder();
 
+// Standard handles given to a child process; each must be inheritable (or null for none).
+struct StandardHandles {
+  HANDLE input = nullptr;
+  HANDLE output = nullptr;
+  HANDLE error = nullptr;
+};
+
 // A child process owned by a test; killed if still running when the owner goes.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::wstring& commandLine, const wchar_t* environment = nullptr);
+  explicit ChildProcess(const std::wstring& commandLine, const wchar_t* environment = nullptr,
+                        const StandardHandles* handles = nullptr);
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
@@ -39,5 +47,30 @@ class ChildProcess {
   HANDLE process_ = nullptr;
   DWORD id_ = 0;
 };
+
+// A pipe whose read end a child process takes as its standard input: the child sees the input
+// end when the pipe is closed, at the latest when the test's owner goes.
+class InputPipe {
+ public:
+  InputPipe();
+  InputPipe(const InputPipe&) = delete;
+  InputPipe& operator=(const InputPipe&) = delete;
+  ~InputPipe();
+  StandardHandles Handles() const;  // this pipe as input; output and error those of the test
+  void Close();                     // closes the write end
+
+ private:
+  HANDLE read_ = nullptr;
+  HANDLE write_ = nullptr;
+};
+
+struct FinishedProcess {
+  DWORD exitCode = STILL_ACTIVE;  // STILL_ACTIVE: it was killed after timeoutMs
+  std::string output;             // the bytes it wrote to its standard output
+};
+
+// Runs commandLine to its end, at most timeoutMs, with its standard output caught in a
+// temporary file (standard error stays the test's own).
+FinishedProcess RunToEnd(const std::wstring& commandLine, DWORD timeoutMs);
 
 }  // namespace harvester::testing

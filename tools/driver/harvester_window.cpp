@@ -103,7 +103,11 @@ std::vector<HWND> SearchMainWindows(Session& session) {
   // Wine's EnumDesktopWindows does not list another desktop's windows: the thread visits each
   // desktop (possible while it has no window of its own) and enumerates there.
   const HDESK home = GetThreadDesktop(GetCurrentThreadId());
+  wchar_t homeName[256] = {};
+  DWORD length = 0;
+  GetUserObjectInformationW(home, UOI_NAME, homeName, sizeof homeName, &length);
   for (const std::wstring& name : names) {
+    if (Lower(name) == Lower(homeName)) continue;  // searched already
     HDESK desktop = OpenNamedDesktop(name);
     if (!desktop) continue;
     if (SetThreadDesktop(desktop)) {
@@ -291,7 +295,9 @@ void Press(Session& session) {
   const HWND list = FindControl(main, L"ListBox");
   RequireAnswer(main, kAnswerMs, L"the harvester's window");
   EndWatcher watcher(main, list);
-  if (!watcher.Watching()) Note(L"cannot watch for the end of the window; the result list may be lost with it");
+  if (!watcher.Watching())
+    Note(L"cannot watch for the end of the window (error " + std::to_wstring(GetLastError()) +
+         L"); the result list may be lost with it");
 
   const ULONGLONG start = GetTickCount64();
   DWORD_PTR result = 0;
