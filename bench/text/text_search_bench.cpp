@@ -5,6 +5,7 @@
 //   summary findtext_vs_find=<x> ... findtext_8mb_vs_1mb=<y> ...
 // Times are the fastest of the repetitions (other work on the machine only ever adds time).
 // The growth from 1 MB to 8 MB is measured with the pages out of the second-level cache.
+// "--once <page> <size>" searches one page once instead, for counting instructions.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -282,11 +283,37 @@ bool CheckPages() {
   return true;
 }
 
+// One search of each kind on one page, for counting instructions (scripts/bench --profile runs
+// this under callgrind, collecting inside these two functions only).
+[[gnu::noinline]] int OnceFindText(std::string_view page) {
+  return FindText(page, kTitleStart, 1) + FindText(page, kContactStart, 1);
+}
+[[gnu::noinline]] std::size_t OnceFind(std::string_view page) {
+  return page.find(kTitleStart) + page.find(kContactStart);
+}
+
+int SearchOnce(std::string_view pageName, std::string_view sizeName) {
+  for (const PageKind& kind : kPages) {
+    for (std::size_t size : kSizes) {
+      if (pageName != kind.name || sizeName != std::to_string(size / kMegabyte) + "mb") continue;
+      const std::string page = kind.make(size);
+      const int found = OnceFindText(page);
+      const std::size_t baseline = OnceFind(page);
+      std::printf("once %s %s bytes=%zu findtext=%d find=%zu\n", kind.name, sizeName.data(), page.size(), found,
+                  baseline);
+      return 0;
+    }
+  }
+  std::fprintf(stderr, "text_search_bench: no page %s of %s\n", pageName.data(), sizeName.data());
+  return 1;
+}
+
 }  // namespace
 }  // namespace harvester
 
 int main(int argc, char** argv) {
   using namespace harvester;
+  if (argc == 4 && std::string_view(argv[1]) == "--once") return SearchOnce(argv[2], argv[3]);
   for (const PageKind& kind : kPages)
     for (std::size_t size : kSizes) Pages().push_back(kind.make(size));
   if (!CheckPages()) {
