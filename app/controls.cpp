@@ -113,4 +113,12 @@ bool ListViewDeleteAll(std::string_view control) {
   return hwnd && SendMessageW(hwnd, LVM_DELETEALLITEMS, 0, 0) != FALSE;
 }
 
+bool SetControlRedraw(std::string_view control, bool redraw) {
+  HWND hwnd = WindowOf(control);
+  if (!hwnd) return false;
+  // The list controls keep track of what changed while held and draw it when resumed.
+  SendMessageW(hwnd, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+  return true;
+}
+
 }  // namespace harvester

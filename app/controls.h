@@ -29,4 +29,8 @@ int ListViewItemCount(std::string_view control);
 std::string ListViewText(std::string_view control, int item, int column = 0);
 bool ListViewDeleteAll(std::string_view control);
 
+// Any control with a window: false holds the drawing of its changes, true resumes it and has
+// the control drawn as it is now. False when no loaded window has the control.
+bool SetControlRedraw(std::string_view control, bool redraw);
+
 }  // namespace harvester

@@ -27,6 +27,7 @@ constexpr char kPhonePrefix[] = "电话：";
 // A page counter this far below the page count still begins another page.
 constexpr double kLoopTolerance = -1e-07;
 constexpr DWORD kPauseAfterPageMs = 300;
+constexpr ULONGLONG kResultsDrawnEveryMs = 250;
 
 std::string& SiteHostValue() {
   static std::string host = SITE_HOST;
@@ -38,6 +39,38 @@ std::string Between(std::string_view text, std::string_view startMarker, std::st
   return GetTextBetween(text, startMarker, endMarker, position);
 }
 
+// Drawing a list control as it changes costs far more than the change: on some systems every
+// added line draws the list's scroll bar at once, a few milliseconds each. And the window is
+// drawn only while the run waits for a response. So during a run the link list, which lies
+// outside the visible part of the window, is not drawn at all, and the result list is drawn
+// after the lines of a listing at most every kResultsDrawnEveryMs. Both are drawn as they are
+// when the run ends.
+class ListDrawing {
+ public:
+  ListDrawing() { SetControlRedraw(kLinkList, false); }
+  ListDrawing(const ListDrawing&) = delete;
+  ListDrawing& operator=(const ListDrawing&) = delete;
+  ~ListDrawing() {
+    SetControlRedraw(kLinkList, true);
+    if (!resultsDrawn_) SetControlRedraw(kResultList, true);
+  }
+
+  void BeforeResultLines() {
+    if (resultsDrawn_) resultsDrawn_ = !SetControlRedraw(kResultList, false);
+  }
+  void AfterResultLines() {
+    const ULONGLONG now = GetTickCount64();
+    if (resultsDrawn_ || now - lastDrawn_ < kResultsDrawnEveryMs) return;
+    SetControlRedraw(kResultList, true);
+    resultsDrawn_ = true;
+    lastDrawn_ = now;
+  }
+
+ private:
+  bool resultsDrawn_ = true;
+  ULONGLONG lastDrawn_ = GetTickCount64();
+};
+
 void AddResultLine(std::string_view prefix, std::string_view value) {
   std::string line(prefix);
   line += value;
@@ -45,15 +78,17 @@ void AddResultLine(std::string_view prefix, std::string_view value) {
 }
 
 // Fetches one listing and appends its lines: contact, title, then every phone number.
-void HarvestListing(RegexObject& pattern, ComObject& request, const std::string& url) {
+void HarvestListing(RegexObject& pattern, ComObject& request, const std::string& url, ListDrawing& drawing) {
   const std::string page = PageBytesToText(FetchPage(request, url));
   const std::string title = Between(page, "<title>", "</title>");
   const std::string contact = Between(page, "&nbsp;</p><p>", "</p></div>");
+  drawing.BeforeResultLines();
   AddResultLine(kContactPrefix, contact);
   AddResultLine(kTitlePrefix, title);
   pattern.Search(kPhonePattern, page);
   const int phones = pattern.GetMatchCount();
   for (int i = 1; i <= phones; ++i) AddResultLine(kPhonePrefix, pattern.GetSubMatchText(i, 1));
+  drawing.AfterResultLines();
 }
 
 // Fills the link list with the listing links of one list page, in document order.
@@ -87,13 +122,17 @@ std::string ListPageAddress(int page) {
 void HarvestRun() {
   RegexObject pattern;
   ComObject request;  // released before the pattern object
-  for (int page = 0; AnotherPage(page);) {
-    ++page;
-    CollectLinks(pattern, PageBytesToText(FetchPage(request, ListPageAddress(page))));
-    const int listings = ListViewItemCount(kLinkList);
-    for (int item = 0; item < listings; ++item) HarvestListing(pattern, request, ListViewText(kLinkList, item, 0));
-    Sleep(kPauseAfterPageMs);
-    ListViewDeleteAll(kLinkList);
+  {
+    ListDrawing drawing;
+    for (int page = 0; AnotherPage(page);) {
+      ++page;
+      CollectLinks(pattern, PageBytesToText(FetchPage(request, ListPageAddress(page))));
+      const int listings = ListViewItemCount(kLinkList);
+      for (int item = 0; item < listings; ++item)
+        HarvestListing(pattern, request, ListViewText(kLinkList, item, 0), drawing);
+      Sleep(kPauseAfterPageMs);
+      ListViewDeleteAll(kLinkList);
+    }
   }
   // Clicks and keys made while the window was frozen were meant for a window that did not
   // answer; acting on them now would start another run or open the save dialog unasked.

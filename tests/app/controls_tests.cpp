@@ -58,5 +58,22 @@ TEST_F(ControlsTest, ListViewHoldsTheLinksOfAnyLength) {
   EXPECT_EQ(ListViewItemCount("超级列表框3"), 0);
 }
 
+TEST_F(ControlsTest, HeldListDrawsNothingUntilResumedWithItsChanges) {
+  HWND list = FindProgramControl("列表框1")->hwnd;
+  testing::PumpFor(50);
+  ValidateRect(list, nullptr);
+  EXPECT_TRUE(SetControlRedraw("列表框1", false));
+  ListBoxAddItem("列表框1", "联系人：甲");
+  EXPECT_FALSE(GetUpdateRect(list, nullptr, FALSE));
+  EXPECT_TRUE(SetControlRedraw("列表框1", true));
+  EXPECT_EQ(ListBoxItemCount("列表框1"), 1);
+  // Drawn again: the line added while held and the lines added from now on.
+  testing::PumpFor(50);
+  ValidateRect(list, nullptr);
+  ListBoxAddItem("列表框1", "标题文本：乙");
+  EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE));
+  EXPECT_FALSE(SetControlRedraw("没有这个控件", false));
+}
+
 }  // namespace
 }  // namespace harvester

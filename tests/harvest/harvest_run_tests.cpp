@@ -112,6 +112,30 @@ TEST_F(HarvestRunTest, MarkersAreExactWhileThePhonePatternIgnoresCase) {
   EXPECT_EQ(Lines(), expected);
 }
 
+TEST_F(HarvestRunTest, TheListsDrawTheirChangesAgainAfterARun) {
+  // A run holds the drawing of the lists while it adds to them; afterwards a change to the
+  // result list must make it draw again, as it did before the run.
+  server_.Route(kListPath, Page(ListPage({"/l/1.html", "/l/2.html"})));
+  server_.Route("/l/1.html", Page(Listing(L"一", L"甲", {"1"})));
+  server_.Route("/l/2.html", Page(Listing(L"二", L"乙", {"2"})));
+  HWND results = Hwnd(kResultList);
+  const auto drawsAnAddedLine = [&] {
+    SendMessageW(results, LB_RESETCONTENT, 0, 0);
+    PumpFor(50);
+    ValidateRect(results, nullptr);
+    ListBoxAddItem(kResultList, "x");
+    return GetUpdateRect(results, nullptr, FALSE) != FALSE;
+  };
+  ASSERT_TRUE(drawsAnAddedLine());  // the check itself sees a list that draws
+  SendMessageW(results, WM_SETREDRAW, FALSE, 0);
+  EXPECT_FALSE(drawsAnAddedLine());  // and one that does not
+  SendMessageW(results, WM_SETREDRAW, TRUE, 0);
+  SendMessageW(results, LB_RESETCONTENT, 0, 0);
+  ClickStart();
+  ASSERT_EQ(Lines().size(), 6u);
+  EXPECT_TRUE(drawsAnAddedLine());
+}
+
 // Reads a control of the GUI thread from another thread; the run's waits for responses
 // answer sent messages. -1 when the GUI thread did not answer.
 LRESULT AskGuiThread(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {

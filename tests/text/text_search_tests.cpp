@@ -1,8 +1,10 @@
 // Searching and cutting program text: byte positions, character boundaries, markers.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "harvest/text_search.h"
 
@@ -47,6 +49,14 @@ const FindCase kFindCases[] = {
     {"two-byte marker straddling two characters is rejected",
      "\xB5\xE7\xBB\xB0", "\xE7\xBB", 1, -1},
     {"zero bytes are compared like any other", std::string("a\0b", 3), std::string("\0b", 2), 1, 2},
+    {"long run of two-byte characters, odd length before the marker",
+     std::string(101, '\xB0') + "AB", "AB", 1, -1},
+    {"long run of two-byte characters, even length before the marker",
+     std::string(100, '\xB0') + "AB", "AB", 1, 101},
+    {"a single byte far back decides the run after it",
+     "x" + std::string(98, '\xC1') + "AB" + std::string(70, '\xC1') + "AB", "AB", 1, 100},
+    {"a rejected match far into a run, then the next run decides",
+     "x" + std::string(99, '\xC1') + "AB" + std::string(70, '\xC1') + "AB", "AB", 1, 173},
 };
 
 TEST(FindText, Table) {
@@ -95,6 +105,49 @@ TEST(FindText, TimeGrowsLinearlyWithThePage) {
   EXPECT_LT(large, 16 * small) << "1 MB: " << small << " s, 8 MB: " << large << " s";
 }
 
+// The rule in its plain form: walk the characters from the first byte to every occurrence.
+int ReferenceFind(std::string_view text, std::string_view marker, int start) {
+  if (text.empty() || marker.empty()) return -1;
+  if (start < 1) start = 1;
+  std::size_t boundary = 0;
+  for (std::size_t at = static_cast<std::size_t>(start) - 1; at + marker.size() <= text.size(); ++at) {
+    while (boundary < at) boundary += static_cast<unsigned char>(text[boundary]) > 0x80 ? 2 : 1;
+    if (boundary == at && text.compare(at, marker.size(), marker) == 0) return static_cast<int>(at) + 1;
+  }
+  return -1;
+}
+
+// Texts of every length up to a few hundred bytes, mostly bytes that begin two-byte characters,
+// so that runs of them end at every offset inside the blocks the search reads at once.
+TEST(FindText, AgreesWithTheCharacterWalkOnGeneratedTexts) {
+  const char alphabet[] = {'\xB0', '\xC1', '\xFF', '\x81', '\xB0', '\xC1', '\x80', 'A', 'B', '\0'};
+  const std::string markers[] = {"A", "AB", "BA", "\xB0", "\xB0\xC1", "\xC1\xB0", std::string("A\0", 2)};
+  std::uint32_t state = 12345;
+  const auto next = [&state](std::uint32_t bound) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % bound;
+  };
+  int compared = 0, found = 0;
+  for (int length = 0; length < 400; ++length) {
+    for (int round = 0; round < 6; ++round) {
+      std::string text(static_cast<std::size_t>(length), 'A');
+      // Some texts are all two-byte leads with a few other bytes, some are an even mix.
+      const std::uint32_t range = round < 3 ? 6 : 10;
+      for (char& c : text) c = alphabet[next(range)];
+      for (int k = 0; round < 3 && k < 3 && length > 0; ++k) text[next(static_cast<std::uint32_t>(length))] = 'A';
+      for (const std::string& marker : markers) {
+        const int start = static_cast<int>(next(static_cast<std::uint32_t>(length) + 2));
+        const int expected = ReferenceFind(text, marker, start);
+        ASSERT_EQ(FindText(text, marker, start), expected)
+            << "length " << length << " round " << round << " marker " << marker.size() << " start " << start;
+        ++compared;
+        found += expected > 0;
+      }
+    }
+  }
+  EXPECT_GT(found, compared / 4);  // the texts must give matches, not only misses
+}
+
 struct BetweenCase {
   const char* what;
   std::string text;
@@ -123,6 +176,12 @@ const BetweenCase kBetweenCases[] = {
     {"value keeps two-byte characters whole", "<b>标题</b>", "<b>", "</b>", 0, "标题", 12},
     {"end marker on a second byte is not taken",
      "<b>\xB0\x41\x42</b>", "<b>", "AB", 0, "", 0},
+    {"start marker ending in a first byte: the end marker on its second byte is not taken",
+     "x\xB0" "AyA", "x\xB0", "A", 0, "Ay", 6},
+    {"end marker after a long run of two-byte characters",
+     "<b>" + std::string(75, '\xB0') + "\xB0</b></b>", "<b>", "</b>", 0, std::string(76, '\xB0'), 84},
+    {"end marker on the second byte after an odd run is not taken",
+     "<b>" + std::string(75, '\xB0') + "</b></b>", "<b>", "</b>", 0, std::string(75, '\xB0') + "</b>", 87},
 };
 
 TEST(GetTextBetween, Table) {

@@ -1,0 +1,127 @@
+#include "bench/run/site_pages.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "automation/text_codec.h"
+
+namespace harvester::bench {
+namespace {
+
+constexpr std::wstring_view kCharacters =
+    L"出售二手手机九成新无拆修电池健康屏幕完好配件齐全发票在保价格可议本人自用因换新机转让同城面交"
+    L"先验货后付款非诚勿扰联系电话微信同号上海市浦东新区华为小米苹果三星安卓系统内存存储全网通双卡"
+    L"双待原装充电器耳机包装盒说明书外观成色功能正常使用半年左右送手机壳钢化膜有意者请来电咨询谢谢";
+constexpr std::wstring_view kPunctuation[] = {L"，", L"。", L"；", L"、", L"！"};
+constexpr std::wstring_view kSurnames[] = {L"王", L"李", L"张", L"刘", L"陈", L"杨", L"赵", L"黄", L"周"};
+constexpr std::wstring_view kCalls[] = {L"先生", L"女士"};
+
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
+  std::uint32_t Next(std::uint32_t bound) {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state_ >> 33) % bound;
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+std::string Utf8(std::wstring_view wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr,
+                      nullptr);
+  return bytes;
+}
+
+// A sentence of Chinese: characters, now and then a number, a closing punctuation mark.
+std::wstring Sentence(Random& random) {
+  std::wstring text;
+  const int length = 8 + static_cast<int>(random.Next(30));
+  for (int i = 0; i < length; ++i) {
+    text += kCharacters[random.Next(static_cast<std::uint32_t>(kCharacters.size()))];
+    if (random.Next(40) == 0) text += std::to_wstring(random.Next(2000));
+  }
+  text += kPunctuation[random.Next(5)];
+  return text;
+}
+
+std::string Paragraphs(Random& random, std::size_t bytes) {
+  std::string html;
+  while (html.size() < bytes) {
+    std::wstring paragraph = L"<p class=\"desc\">";
+    for (int s = 1 + static_cast<int>(random.Next(5)); s > 0; --s) paragraph += Sentence(random);
+    html += Utf8(paragraph + L"</p>\n");
+  }
+  return html;
+}
+
+std::string RelatedItems(Random& random, const std::string& baseUrl, std::size_t bytes) {
+  std::string html = "<ul class=\"related\">\n";
+  while (html.size() < bytes) {
+    html += "<li><a href=\"" + baseUrl + "/sh_shouji/" + std::to_string(100000 + random.Next(900000)) +
+            "x.shtml\"><img src=\"//img.example.com/p/" + std::to_string(random.Next(1000000)) +
+            ".jpg\"><span class=\"t\">" + Utf8(Sentence(random)) + "</span><span class=\"p\">" +
+            std::to_string(100 + random.Next(5000)) + Utf8(L"元") + "</span></a></li>\n";
+  }
+  return html + "</ul>\n";
+}
+
+std::string ListingPath(int index) { return "/l/" + std::to_string(index) + ".html"; }
+
+}  // namespace
+
+Listing MakeListing(const std::string& baseUrl, int index, std::size_t size) {
+  Random random(static_cast<std::uint64_t>(index) + 1);
+  Listing listing;
+  listing.path = ListingPath(index);
+  const std::wstring title = L"出售二手手机" + std::to_wstring(index) + L"号 九成新";
+  const std::wstring contact = std::wstring(kSurnames[index % 9]) + std::wstring(kCalls[index % 2]);
+  listing.title = WideToText(title);
+  listing.contact = WideToText(contact);
+  listing.phones = {"138" + std::to_string(10000000 + index * 1237), "021-6" + std::to_string(1000000 + index)};
+
+  std::string& page = listing.body;
+  page.reserve(size + 4096);
+  page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Utf8(title) +
+         "</title>\n<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n"
+         "<link rel=\"stylesheet\" href=\"//img.example.com/css/m.css\"></head>\n<body>\n"
+         "<div class=\"header\"><a href=\"/\">" + Utf8(L"首页") + "</a> &gt; <a href=\"/sh_shouji/\">" +
+         Utf8(L"二手手机") + "</a></div>\n<div class=\"detail\">\n";
+  page += Paragraphs(random, size * 55 / 100);
+  page += "</div>\n<div class=\"user\"><p>" + Utf8(L"联系人") + "</p><p>&nbsp;</p><p>" + Utf8(contact) +
+          "</p></div>\n<div class=\"tel\"><a href=\"tel:" + listing.phones[0] + "\">" + Utf8(L"拨打电话") +
+          "</a> <a class=\"c\" href=\"tel:" + listing.phones[1] + "\">" + Utf8(L"座机") + "</a></div>\n";
+  page += Paragraphs(random, size * 80 / 100 - page.size());
+  page += RelatedItems(random, baseUrl, size - page.size() - 32);
+  page += "</body></html>\n";
+  return listing;
+}
+
+std::string MakeListPage(const std::string& baseUrl, int count) {
+  Random random(0);
+  std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Utf8(L"上海二手手机") +
+                     "</title></head>\n<body>\n<ul class=\"list\">\n";
+  for (int i = 1; i <= count; ++i) {
+    page += "<li><a class=\"list-item\" href=\"" + baseUrl + ListingPath(i) +
+            "\"><div class=\"pic\"><img src=\"//img.example.com/p/" + std::to_string(random.Next(1000000)) +
+            ".jpg\"></div><div class=\"info\"><p class=\"t\">" + Utf8(Sentence(random)) +
+            "</p><p class=\"p\"><span>" + std::to_string(100 + random.Next(5000)) + "</span>" + Utf8(L"元") +
+            "</p></div></a></li>\n";
+  }
+  return page + "</ul>\n<div class=\"pager\"><a href=\"/sh_shouji/?page=2\">" + Utf8(L"下一页") +
+         "</a></div>\n</body></html>\n";
+}
+
+unsigned long long Fingerprint(std::string_view bytes) {
+  unsigned long long hash = 14695981039346656037ULL;
+  for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash;
+}
+
+}  // namespace harvester::bench
