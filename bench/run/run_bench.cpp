@@ -20,7 +20,7 @@
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "bench/run/clock.h"
-#include "bench/run/object_census.h"
+#include "tests/support/object_census.h"
 #include "bench/run/plain_client.h"
 #include "bench/run/site_pages.h"
 #include "bench/run/site_server.h"
@@ -31,6 +31,12 @@
 
 namespace harvester::bench {
 namespace {
+
+using testing::CensusCount;
+using testing::StartCensus;
+using testing::StopCensus;
+using testing::UnwatchAll;
+using testing::WatchPlatformKinds;
 
 constexpr char kStartButton[] = "按钮1";
 constexpr char kPageCountBox[] = "编辑框2";
@@ -324,34 +330,6 @@ FetchSteps MeasureFetchSteps(const std::vector<std::string>& urls) {
 }
 
 // ---- automation objects
-
-// Watches every kind of platform object the run handles: the request object, the pattern
-// object, its match collection, a match and a match's groups.
-bool WatchPlatformKinds(std::string& failure) {
-  const auto watch = [&](const ComObject& object, const char* kind) {
-    IUnknown* unknown = object.Get();
-    if (!unknown) {
-      failure = std::string("no sample ") + kind;
-      return false;
-    }
-    IDispatch* dispatch = nullptr;
-    bool watched = WatchKindOf(unknown);
-    if (SUCCEEDED(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) && dispatch) {
-      watched = watched && WatchKindOf(dispatch);
-      dispatch->Release();
-    }
-    if (!watched) failure = std::string("cannot watch ") + kind;
-    return watched;
-  };
-  ComObject request;
-  Create(request, kRequestProgId);
-  RegexObject pattern;
-  pattern.Search("(a)", "aa");
-  ComObject match = ReadObjectProperty(pattern.matches, "Item", {Arg(0.0)});
-  ComObject groups = ReadObjectProperty(match, "SubMatches");
-  return watch(request, "request object") && watch(pattern.regExp, "pattern object") &&
-         watch(pattern.matches, "match collection") && watch(match, "match") && watch(groups, "groups");
-}
 
 // ---- output
 

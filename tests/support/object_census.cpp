@@ -1,13 +1,16 @@
-#include "bench/run/object_census.h"
+#include "tests/support/object_census.h"
 
 #include <windows.h>
+
+#include "automation/calls.h"
+#include "automation/regex_object.h"
 
 #include <array>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
 
-namespace harvester::bench {
+namespace harvester::testing {
 namespace {
 
 using AddRefFunction = ULONG(STDMETHODCALLTYPE*)(IUnknown*);
@@ -121,4 +124,30 @@ CensusCount StopCensus() {
   return count;
 }
 
-}  // namespace harvester::bench
+bool WatchPlatformKinds(std::string& failure) {
+  const auto watch = [&](const ComObject& object, const char* kind) {
+    IUnknown* unknown = object.Get();
+    if (!unknown) {
+      failure = std::string("no sample ") + kind;
+      return false;
+    }
+    IDispatch* dispatch = nullptr;
+    bool watched = WatchKindOf(unknown);
+    if (SUCCEEDED(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))) && dispatch) {
+      watched = watched && WatchKindOf(dispatch);
+      dispatch->Release();
+    }
+    if (!watched) failure = std::string("cannot watch ") + kind;
+    return watched;
+  };
+  ComObject request;
+  Create(request, "Winhttp.WinHttpRequest.5.1");
+  RegexObject pattern;
+  pattern.Search("(a)", "aa");
+  ComObject match = ReadObjectProperty(pattern.matches, "Item", {Arg(0.0)});
+  ComObject groups = ReadObjectProperty(match, "SubMatches");
+  return watch(request, "request object") && watch(pattern.regExp, "pattern object") &&
+         watch(pattern.matches, "match collection") && watch(match, "match") && watch(groups, "groups");
+}
+
+}  // namespace harvester::testing

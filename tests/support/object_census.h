@@ -5,7 +5,9 @@
 // that was ever handed to anyone is either seen released to zero or still counted alive.
 #include <unknwn.h>
 
-namespace harvester::bench {
+#include <string>
+
+namespace harvester::testing {
 
 struct CensusCount {
   long seen = 0;       // distinct objects whose references moved while counting
@@ -16,6 +18,9 @@ struct CensusCount {
 // Wraps the table of sample's interface; objects of the same kind are watched from now on.
 // False when no table is left or the table cannot be written.
 bool WatchKindOf(IUnknown* sample);
+// Watches every kind of platform object the run handles: the request object, the pattern
+// object, its match collection, a match and a match's groups. On failure, says which in failure.
+bool WatchPlatformKinds(std::string& failure);
 // Puts every wrapped table back.
 void UnwatchAll();
 
@@ -24,4 +29,4 @@ void StartCensus();
 // Stops counting and returns the counts since StartCensus.
 CensusCount StopCensus();
 
-}  // namespace harvester::bench
+}  // namespace harvester::testing
