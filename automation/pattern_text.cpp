@@ -5,7 +5,7 @@
 namespace harvester {
 namespace {
 
-constexpr std::string_view kQuoteMarker = "#引号";
+constexpr std::string_view kQuoteMarker = "#\xD2\xFD\xBA\xC5";  // "#引号" in code page 936
 
 }  // namespace
 

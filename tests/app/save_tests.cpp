@@ -265,8 +265,7 @@ TEST_F(SaveTest, FailedSaveKeepsTheOldFileLeavesNoTemporaryAndSaysWhy) {
   }
 }
 
-// The real dialog of the system, answered by a second thread as a user would. Disabled: under
-// Wine on a bare X server the dialog does not come up for the answering thread to find.
+// The real dialog of the system, answered by a second thread as a user would.
 struct DialogAnswer {
   DWORD guiThread;
   std::wstring typeName;
@@ -303,33 +302,43 @@ HWND WaitForDialog(DWORD thread, HWND except) {
   return nullptr;
 }
 
+// The file name box of the system dialog: the edit inside control 0x47c (a combo box, in
+// Wine's dialog inside a ComboBoxEx), or edit 0x480 of the older layout.
+HWND FileNameBox(HWND dialog) {
+  HWND box = GetDlgItem(dialog, 0x47c);
+  for (int depth = 0; box && depth < 3; ++depth) {
+    wchar_t name[16] = {};
+    GetClassNameW(box, name, 16);
+    if (wcscmp(name, L"Edit") == 0) return box;
+    box = FindWindowExW(box, nullptr, nullptr, nullptr);
+  }
+  return GetDlgItem(dialog, 0x480);
+}
+
 void AnswerRealDialog(DialogAnswer* answer) {
-  {
-    HWND dialog = WaitForDialog(answer->guiThread, nullptr);
-    if (dialog) {
-      Sleep(300);  // let it finish filling its boxes
-      // The file name box of the system dialog: an edit inside combo box 0x47c, or edit 0x480.
-      HWND box = GetDlgItem(dialog, 0x47c);
-      if (box) box = FindWindowExW(box, nullptr, L"Edit", nullptr);
-      if (!box) box = GetDlgItem(dialog, 0x480);
-      if (!box) return;
-      wchar_t shown[1024] = {};
-      GetWindowTextW(box, shown, 1024);
-      answer->shownName = shown;
-      SetWindowTextW(box, answer->typeName.c_str());
-      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      answer->answered = true;
-      if (!answer->confirmReplace) return;
-      if (HWND question = WaitForDialog(answer->guiThread, dialog)) {
-        Sleep(200);
-        PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-        answer->replaceConfirmed = true;
-      }
-    }
+  HWND dialog = WaitForDialog(answer->guiThread, nullptr);
+  if (!dialog) return;
+  Sleep(300);  // let it finish filling its boxes
+  HWND box = FileNameBox(dialog);
+  if (!box) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // never leave the test hanging
+    return;
+  }
+  wchar_t shown[1024] = {};
+  GetWindowTextW(box, shown, 1024);
+  answer->shownName = shown;
+  SetWindowTextW(box, answer->typeName.c_str());
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  answer->answered = true;
+  if (!answer->confirmReplace) return;
+  if (HWND question = WaitForDialog(answer->guiThread, dialog)) {
+    Sleep(200);
+    PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+    answer->replaceConfirmed = true;
   }
 }
 
-TEST_F(SaveTest, DISABLED_ThroughTheSystemDialog) {
+TEST_F(SaveTest, ThroughTheSystemDialog) {
   SetFileDialogFunction(nullptr);
   AddLines({"联系人：李四", "标题文本：出售"});
   DialogAnswer answer{GetCurrentThreadId(), In(L"typed")};  // no extension typed

@@ -14,111 +14,21 @@
 #include "app/layout.h"
 #include "app/main_window.h"
 #include "harvest/harvest_run.h"
-#include "tests/support/http_server.h"
+#include "tests/harvest/run_fixture.h"
 #include "tests/support/test_support.h"
 
 namespace harvester {
 namespace {
 
-using testing::HttpServer;
+using testing::HarvestRunTest;
+using testing::kLinkList;
+using testing::kListPath;
+using testing::kResultList;
+using testing::Listing;
+using testing::ListTarget;
+using testing::Page;
 using testing::PumpFor;
-using testing::Response;
-
-constexpr char kResultList[] = "列表框1";
-constexpr char kLinkList[] = "超级列表框3";
-constexpr char kListPath[] = "/sh_shouji/";
-constexpr char kListQuery[] = "&url=shouji&pageSize=45&deal_type=1&agent=1&ifid=qz3g_list_next_wu";
-
-std::string Utf8(std::wstring_view wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
-
-Response Page(std::string body, DWORD delayMs = 0) {
-  Response response;
-  response.body = std::move(body);
-  response.delayMs = delayMs;
-  return response;
-}
-
-// A listing page as the site writes it; empty parts are left out.
-std::string Listing(std::wstring_view title, std::wstring_view contact, std::vector<std::string> phones) {
-  std::wstring page = L"<html><head>";
-  if (!title.empty()) page += L"<title>" + std::wstring(title) + L"</title>";
-  page += L"</head><body><div class=\"user\"><p>联系</p><p>&nbsp;</p><p>" + std::wstring(contact) + L"</p></div>";
-  std::string bytes = Utf8(page);
-  for (const std::string& phone : phones) bytes += "<a href=\"tel:" + phone + "\">call</a>";
-  return bytes + "</body></html>";
-}
-
-std::string RequestTarget(const std::string& requestLine) {
-  const size_t begin = requestLine.find(' ') + 1;
-  return requestLine.substr(begin, requestLine.rfind(' ') - begin);
-}
-
-std::string ListTarget(int page) { return std::string(kListPath) + "?page=" + std::to_string(page) + kListQuery; }
-
-class HarvestRunTest : public ::testing::Test {
- protected:
-  // One window for the suite: destroying a window is slow under Wine.
-  static void SetUpTestSuite() { window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE); }
-  static void TearDownTestSuite() {
-    DestroyAllProgramWindows();
-    window_ = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_NE(window_, nullptr);
-    ASSERT_TRUE(server_.Started());
-    SetSiteHost("127.0.0.1:" + std::to_string(server_.Port()));
-    SendMessageW(Hwnd(kResultList), LB_RESETCONTENT, 0, 0);
-    ListViewDeleteAll(kLinkList);
-    SetPageCount(L"1");
-  }
-  void TearDown() override {
-    SetSiteHost(SITE_HOST);
-    SetFileDialogFunction(nullptr);
-  }
-
-  static HWND Hwnd(const char* control) { return FindControl(*window_, control)->hwnd; }
-  static void SetPageCount(const wchar_t* text) { SetWindowTextW(Hwnd("编辑框2"), text); }
-
-  // A list page whose links are the given targets on this server, or written as they are
-  // when they do not begin with '/'.
-  std::string ListPage(std::initializer_list<std::string> links) const {
-    std::string page = "<html><body><ul>";
-    for (const std::string& link : links) {
-      const std::string href = link.starts_with('/') ? server_.Url(link) : link;
-      page += "<li><a class=\"list-item\" href=\"" + href + "\"><span>x</span></a></li>";
-    }
-    return page + "</ul></body></html>";
-  }
-
-  static std::vector<std::string> Lines() {
-    std::vector<std::string> lines;
-    for (int i = 0; i < ListBoxItemCount(kResultList); ++i) lines.push_back(ListBoxItemText(kResultList, i));
-    return lines;
-  }
-  std::vector<std::string> Targets() const {
-    std::vector<std::string> targets;
-    for (const auto& request : server_.Requests()) targets.push_back(RequestTarget(request.requestLine));
-    return targets;
-  }
-
-  // The user's click on the start button; returns when the run has ended.
-  static void ClickStart() {
-    SendMessageW(Hwnd("按钮1"), BM_CLICK, 0, 0);
-    PumpFor(50);
-  }
-
-  static ProgramWindow* window_;
-  HttpServer server_;
-};
-
-ProgramWindow* HarvestRunTest::window_ = nullptr;
+using testing::Utf8;
 
 TEST_F(HarvestRunTest, PageCountOfOneFetchesExactlyPageOneAndLeavesTheWindowOpen) {
   server_.Route(kListPath, Page("<html>no listings today</html>"));

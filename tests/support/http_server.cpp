@@ -50,6 +50,7 @@ bool SendAll(SOCKET s, std::string_view data) {
 const char* ReasonOf(int status) {
   switch (status) {
     case 200: return "OK";
+    case 302: return "Found";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
@@ -260,10 +261,19 @@ void HttpServer::Serve(UINT_PTR clientSocket) {
   if (response.delayMs && !PauseUnlessStopping(response.delayMs)) return;
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + ReasonOf(response.status) +
                      "\r\nContent-Type: " + response.contentType +
-                     "\r\nContent-Length: " + std::to_string(response.body.size()) +
-                     "\r\nConnection: close\r\n\r\n";
+                     "\r\nContent-Length: " + std::to_string(response.body.size()) + "\r\n";
+  for (const std::string& header : response.headers) head += header + "\r\n";
+  head += "Connection: close\r\n\r\n";
   if (response.ending == Response::Ending::kComplete) {
     SendAll(s, head + response.body);
+    shutdown(s, SD_SEND);
+    return;
+  }
+  if (response.ending == Response::Ending::kTrickle) {
+    if (!SendAll(s, head)) return;
+    for (char byte : response.body) {
+      if (!PauseUnlessStopping(response.trickleMs) || !SendAll(s, std::string(1, byte))) return;
+    }
     shutdown(s, SD_SEND);
     return;
   }

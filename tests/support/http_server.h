@@ -34,12 +34,15 @@ struct Response {
     kComplete,      // the whole body, then the connection is closed
     kNeverComplete, // headers and the first half of the body, then silence until the server stops
     kCloseMidBody,  // headers and the first half of the body, then the connection is closed
+    kTrickle,       // headers, then the body one byte every trickleMs
   };
   int status = 200;
   std::string body;
   DWORD delayMs = 0;  // before anything is sent
   Ending ending = Ending::kComplete;
   std::string contentType = "text/html; charset=utf-8";
+  std::vector<std::string> headers;  // further header lines, without CR LF ("Location: /x")
+  DWORD trickleMs = 1000;
 };
 
 // Makes the answer to a request that no route matched.
@@ -70,12 +73,14 @@ class HttpServer {
   // Waits, at most timeoutMs, until count requests have been recorded.
   bool WaitForRequests(std::size_t count, DWORD timeoutMs) const;
 
+  // Joins the threads of the connections that have ended (each holds a thread handle until then).
+  void JoinFinishedConnections();
+
  private:
   void AcceptLoop();
   void Serve(UINT_PTR client);
   Response ResponseFor(const RecordedRequest& request) const;
   bool PauseUnlessStopping(DWORD ms) const;
-  void JoinFinishedConnections();
 
   struct Connection {
     std::thread thread;

@@ -1,6 +1,7 @@
 // Searching and cutting program text: byte positions, character boundaries, markers.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "harvest/text_search.h"
@@ -62,6 +63,36 @@ TEST(FindText, LongTextOfTwoByteCharactersFindsTheBoundaryMatchOnly) {
   text += "AA";
   EXPECT_EQ(FindText(text, "AA", 1), 200001);
   EXPECT_EQ(FindText(text, "A", 1), 200001);
+}
+
+// A page of size bytes in blocks of ten, each holding the marker "AZ" on a second byte (a near
+// miss the boundary check must reject), and the marker on a boundary at the end.
+std::string NearMissPage(std::size_t size) {
+  std::string page;
+  page.reserve(size + 2);
+  while (page.size() + 10 <= size) page += "\xB0" "AZxxxxxxx";
+  return page + "AZ";
+}
+
+// Seconds per search, over as many searches as fill a twentieth of a second.
+double SecondsPerSearch(const std::string& page) {
+  int searches = 0;
+  const std::clock_t start = std::clock();
+  std::clock_t now;
+  do {
+    EXPECT_EQ(FindText(page, "AZ", 1), static_cast<int>(page.size()) - 1);
+    ++searches;
+    now = std::clock();
+  } while (now - start < CLOCKS_PER_SEC / 20);
+  return static_cast<double>(now - start) / CLOCKS_PER_SEC / searches;
+}
+
+TEST(FindText, TimeGrowsLinearlyWithThePage) {
+  // 1 MB holds 10^5 near misses, 8 MB eight times as many. A search that walks the boundaries
+  // from the first byte again for each of them takes 64 times as long on the larger page.
+  const double small = SecondsPerSearch(NearMissPage(1 << 20));
+  const double large = SecondsPerSearch(NearMissPage(8 << 20));
+  EXPECT_LT(large, 16 * small) << "1 MB: " << small << " s, 8 MB: " << large << " s";
 }
 
 struct BetweenCase {
