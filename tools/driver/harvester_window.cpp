@@ -12,6 +12,7 @@ namespace {
 constexpr DWORD kAnswerMs = 5000;            // a window that is not busy answers within this
 constexpr DWORD kRunBoundMs = 10 * 60 * 1000;  // the longest run `press` waits for
 constexpr DWORD kEndGraceMs = 1500;          // after the click: time for a close the run posted
+constexpr DWORD kClosingMs = 10000;          // a window that has begun to close ends within this
 
 class ProcessHandle {
  public:
@@ -175,10 +176,14 @@ class EndWatcher {
   bool Captured() const { return captured_; }
   std::vector<std::wstring> TakeLines() { return std::move(lines_); }
 
-  // Handles this thread's messages until the main window has ended or ms have passed.
-  void WaitForEnd(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (hwnd_ && !ended_ && GetTickCount64() < end) {
+  // Handles this thread's messages until the main window has ended, or ms have passed while
+  // it is still shown. A window that has been hidden is being destroyed: without a window
+  // manager, Wine waits up to two seconds for the X server before it goes on.
+  void WaitForEnd(HWND main, DWORD ms) {
+    const ULONGLONG start = GetTickCount64();
+    while (hwnd_ && !ended_) {
+      const ULONGLONG waited = GetTickCount64() - start;
+      if (waited >= kClosingMs || (waited >= ms && IsWindowVisible(main))) break;
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
       MSG message;
       while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -305,7 +310,7 @@ void Press(Session& session) {
   const bool returned = SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, kRunBoundMs, &result) != 0;
   const DWORD error = GetLastError();
   const ULONGLONG took = GetTickCount64() - start;
-  watcher.WaitForEnd(kEndGraceMs);
+  watcher.WaitForEnd(main, kEndGraceMs);
 
   if (watcher.Ended() || !IsWindow(main)) {
     session.main = nullptr;
