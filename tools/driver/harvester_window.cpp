@@ -11,8 +11,6 @@ namespace {
 
 constexpr DWORD kAnswerMs = 5000;            // a window that is not busy answers within this
 constexpr DWORD kRunBoundMs = 10 * 60 * 1000;  // the longest run `press` waits for
-constexpr DWORD kEndGraceMs = 1500;          // after the click: time for a close the run posted
-constexpr DWORD kClosingMs = 10000;          // a window that has begun to close ends within this
 
 class ProcessHandle {
  public:
@@ -146,78 +144,6 @@ LRESULT Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return static_cast<LRESULT>(result);
 }
 
-// A hidden child window of ours inside the main window, on top of its siblings: destroying the
-// main window sends it WM_DESTROY before the result list gets its own, and the program's thread
-// answers list box messages while it waits for that WM_DESTROY to be handled. So the result
-// list can be read at the very moment the program closes its window.
-class EndWatcher {
- public:
-  EndWatcher(HWND main, HWND list) : list_(list) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = Procedure;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"HarvesterDriverEndWatcher";
-    RegisterClassW(&windowClass);  // fails harmlessly when a second press registers it again
-    hwnd_ = CreateWindowExW(WS_EX_NOPARENTNOTIFY, windowClass.lpszClassName, L"", WS_CHILD | WS_DISABLED, 0, 0,
-                            0, 0, main, nullptr, windowClass.hInstance, this);
-    if (hwnd_) SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
-  }
-  EndWatcher(const EndWatcher&) = delete;
-  EndWatcher& operator=(const EndWatcher&) = delete;
-  ~EndWatcher() {
-    if (hwnd_ && !ended_) {
-      leaving_ = true;
-      DestroyWindow(hwnd_);
-    }
-  }
-
-  bool Watching() const { return hwnd_ != nullptr; }
-  bool Ended() const { return ended_; }
-  bool Captured() const { return captured_; }
-  std::vector<std::wstring> TakeLines() { return std::move(lines_); }
-
-  // Handles this thread's messages until the main window has ended, or ms have passed while
-  // it is still shown. A window that has been hidden is being destroyed: without a window
-  // manager, Wine waits up to two seconds for the X server before it goes on.
-  void WaitForEnd(HWND main, DWORD ms) {
-    const ULONGLONG start = GetTickCount64();
-    while (hwnd_ && !ended_) {
-      const ULONGLONG waited = GetTickCount64() - start;
-      if (waited >= kClosingMs || (waited >= ms && IsWindowVisible(main))) break;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-  }
-
- private:
-  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE)
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-    auto* self = reinterpret_cast<EndWatcher*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (message == WM_DESTROY && self && !self->leaving_) self->OnMainWindowEnd();
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-  }
-
-  void OnMainWindowEnd() {
-    ended_ = true;
-    if (!IsWindow(list_)) return;
-    try {
-      lines_ = ListBoxLines(list_);
-      captured_ = true;
-    } catch (const Failure&) {
-    }
-  }
-
-  HWND list_;
-  HWND hwnd_ = nullptr;
-  bool leaving_ = false;
-  bool ended_ = false;
-  bool captured_ = false;
-  std::vector<std::wstring> lines_;
-};
-
 std::wstring Seconds(ULONGLONG ms) {
   wchar_t text[32];
   swprintf(text, 32, L"%.1f s", static_cast<double>(ms) / 1000.0);
@@ -297,29 +223,14 @@ std::vector<std::wstring> ListBoxLines(HWND list) {
 void Press(Session& session) {
   const HWND main = FindMainWindow(session);
   const HWND button = FindControl(main, L"Button", kStartCaption);
-  const HWND list = FindControl(main, L"ListBox");
   RequireAnswer(main, kAnswerMs, L"the harvester's window");
-  EndWatcher watcher(main, list);
-  if (!watcher.Watching())
-    Note(L"cannot watch for the end of the window (error " + std::to_wstring(GetLastError()) +
-         L"); the result list may be lost with it");
-
   const ULONGLONG start = GetTickCount64();
   DWORD_PTR result = 0;
   SetLastError(0);
   const bool returned = SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, kRunBoundMs, &result) != 0;
   const DWORD error = GetLastError();
   const ULONGLONG took = GetTickCount64() - start;
-  watcher.WaitForEnd(main, kEndGraceMs);
-
-  if (watcher.Ended() || !IsWindow(main)) {
-    session.main = nullptr;
-    if (!watcher.Captured()) throw Failure{L"the window closed and its result list could not be read"};
-    session.linesAtEnd = watcher.TakeLines();
-    Note(L"the run took " + Seconds(took) + L"; the program closed its window at its end (" +
-         std::to_wstring(session.linesAtEnd->size()) + L" result lines kept)");
-    return;
-  }
+  if (!IsWindow(main)) throw Failure{L"the harvester's window closed during the run"};
   if (!returned) {
     if (error == ERROR_TIMEOUT) throw Failure{L"the run did not end within " + Seconds(kRunBoundMs)};
     throw Failure{L"the click on the start button failed (error " + std::to_wstring(error) + L")"};
@@ -328,10 +239,6 @@ void Press(Session& session) {
 }
 
 void Close(Session& session) {
-  if (session.linesAtEnd && !session.main) {
-    Note(L"the window had already closed at the end of the run");
-    return;
-  }
   const HWND main = FindMainWindow(session);
   if (!PostMessageW(main, WM_CLOSE, 0, 0)) throw Failure{L"cannot post the close request"};
   const ULONGLONG end = GetTickCount64() + session.timeoutMs;

@@ -3,7 +3,6 @@
 // its controls by class and caption, the result list read through list box messages.
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +24,6 @@ struct Session {
   std::wstring desktop;   // --desktop; empty: this desktop, then the others of the window station
   bool onDesktop = false;  // the thread has moved to the desktop the window was found on
   HWND main = nullptr;    // the window found last
-  // Set once the program has closed its window at the end of a run that `press` started: the
-  // result list as it stood at that moment.
-  std::optional<std::vector<std::wstring>> linesAtEnd;
 };
 
 // The main window, waiting for it up to the session's bound. Throws Failure.
@@ -41,8 +37,7 @@ void RequireAnswer(HWND window, DWORD timeoutMs, const wchar_t* what);
 std::vector<std::wstring> ListBoxLines(HWND list);
 
 // Clicks the start button and returns once the click handler has returned (at most ten
-// minutes). When the program then closes its window, the result list as it stood at that
-// moment is kept in session.linesAtEnd.
+// minutes).
 void Press(Session& session);
 
 // Posts the close request and waits until the window is gone.

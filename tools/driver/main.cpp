@@ -67,12 +67,7 @@ bool ParseArguments(int argc, wchar_t** argv, Session& session, std::vector<Comm
 }
 
 void Lines(Session& session) {
-  std::vector<std::wstring> lines;
-  if (session.linesAtEnd && !session.main) {
-    lines = *session.linesAtEnd;
-  } else {
-    lines = ListBoxLines(FindControl(FindMainWindow(session), L"ListBox"));
-  }
+  const std::vector<std::wstring> lines = ListBoxLines(FindControl(FindMainWindow(session), L"ListBox"));
   std::wstring text;
   for (const std::wstring& line : lines) text += line + L"\n";
   WriteOut(text);
