@@ -173,9 +173,10 @@ TEST_F(HostileSiteTest, EveryMisbehavingListingGivesWayToTheHealthyOnes) {
 struct Resources {
   DWORD handles = 0, gdiObjects = 0, userObjects = 0;
   double privateMb = 0;
+  // The counts only: private bytes move by a few kilobytes all the time.
   bool operator==(const Resources& other) const {
     return handles == other.handles && gdiObjects == other.gdiObjects && userObjects == other.userObjects;
-  }  // private bytes move by a few kilobytes all the time
+  }
 };
 
 // Wine answers 0 to the process's handle count: the open handles are then counted one by one.
