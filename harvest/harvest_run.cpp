@@ -18,15 +18,9 @@ constexpr char kPageCountBox[] = "编辑框2";
 constexpr char kLinkList[] = "超级列表框3";
 constexpr char kResultList[] = "列表框1";
 
-constexpr char kLinkPattern[] = "<a class=\"list-item\" href=\"(.*?)\">";
-constexpr char kPhonePattern[] = "href=\"tel:(.*?)\"";
-constexpr char kContactPrefix[] = "联系人：";
-constexpr char kTitlePrefix[] = "标题文本：";
-constexpr char kPhonePrefix[] = "电话：";
 
 // A page counter this far below the page count still begins another page.
 constexpr double kLoopTolerance = -1e-07;
-constexpr DWORD kPauseAfterPageMs = 300;
 constexpr ULONGLONG kResultsDrawnEveryMs = 250;
 
 std::string& SiteHostValue() {
@@ -80,8 +74,8 @@ void AddResultLine(std::string_view prefix, std::string_view value) {
 // Fetches one listing and appends its lines: contact, title, then every phone number.
 void HarvestListing(RegexObject& pattern, ComObject& request, const std::string& url, ListDrawing& drawing) {
   const std::string page = PageBytesToText(FetchPage(request, url));
-  const std::string title = Between(page, "<title>", "</title>");
-  const std::string contact = Between(page, "&nbsp;</p><p>", "</p></div>");
+  const std::string title = Between(page, kTitleStart, kTitleEnd);
+  const std::string contact = Between(page, kContactStart, kContactEnd);
   drawing.BeforeResultLines();
   AddResultLine(kContactPrefix, contact);
   AddResultLine(kTitlePrefix, title);

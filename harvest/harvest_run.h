@@ -6,6 +6,19 @@
 
 namespace harvester {
 
+// The fixed texts of the run: the patterns its pattern object searches with, the markers it
+// cuts listings with, the prefixes of its result lines, and its pause after each list page.
+inline constexpr char kLinkPattern[] = "<a class=\"list-item\" href=\"(.*?)\">";
+inline constexpr char kPhonePattern[] = "href=\"tel:(.*?)\"";
+inline constexpr char kTitleStart[] = "<title>";
+inline constexpr char kTitleEnd[] = "</title>";
+inline constexpr char kContactStart[] = "&nbsp;</p><p>";
+inline constexpr char kContactEnd[] = "</p></div>";
+inline constexpr char kContactPrefix[] = "联系人：";
+inline constexpr char kTitlePrefix[] = "标题文本：";
+inline constexpr char kPhonePrefix[] = "电话：";
+inline constexpr unsigned kPauseAfterPageMs = 300;
+
 // The site's mobile host ("name" or "name:port") that list page addresses are built on.
 const std::string& SiteHost();
 void SetSiteHost(std::string_view host);

@@ -20,7 +20,6 @@
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "bench/run/clock.h"
-#include "tests/support/object_census.h"
 #include "bench/run/plain_client.h"
 #include "bench/run/site_pages.h"
 #include "bench/run/site_server.h"
@@ -28,6 +27,8 @@
 #include "harvest/harvest_run.h"
 #include "harvest/page_text.h"
 #include "harvest/text_search.h"
+#include "tests/support/object_census.h"
+#include "tests/support/test_support.h"
 
 namespace harvester::bench {
 namespace {
@@ -42,13 +43,7 @@ constexpr char kStartButton[] = "按钮1";
 constexpr char kPageCountBox[] = "编辑框2";
 constexpr char kResultList[] = "列表框1";
 constexpr char kLinkList[] = "超级列表框3";
-constexpr char kLinkPattern[] = "<a class=\"list-item\" href=\"(.*?)\">";
-constexpr char kPhonePattern[] = "href=\"tel:(.*?)\"";
-constexpr char kContactPrefix[] = "联系人：";
-constexpr char kTitlePrefix[] = "标题文本：";
-constexpr char kPhonePrefix[] = "电话：";
 constexpr char kRequestProgId[] = "Winhttp.WinHttpRequest.5.1";
-constexpr double kPauseAfterPageMs = 300;
 
 constexpr int kTimedRounds = 5;  // program run and plain client, alternately
 constexpr int kPhaseRounds = 3;
@@ -66,14 +61,7 @@ double Median(std::vector<double> values) {
 }
 
 // Lets the window and the platform's threads finish what they do after a run.
-void Settle(DWORD ms) {
-  const double end = NowMs() + ms;
-  do {
-    PumpPendingMessages();
-    Sleep(5);
-  } while (NowMs() < end);
-  PumpPendingMessages();
-}
+void Settle(DWORD ms) { testing::PumpFor(ms); }
 
 struct ProcessFigures {
   double workingSetMb = 0, peakWorkingSetMb = 0;
@@ -261,9 +249,9 @@ Phases MeasurePhases(const std::string& listUrl) {
       if (ConvertWithoutCompositeCheck(body) != page) std::printf("what-if conversion differs on %s\n", url.c_str());
       phases.conversionWithoutCompositeCheck += watch.Lap();
       int position = 0;
-      const std::string title = GetTextBetween(page, "<title>", "</title>", position);
+      const std::string title = GetTextBetween(page, kTitleStart, kTitleEnd, position);
       position = 0;
-      const std::string contact = GetTextBetween(page, "&nbsp;</p><p>", "</p></div>", position);
+      const std::string contact = GetTextBetween(page, kContactStart, kContactEnd, position);
       lap(phases.markers);
       if (resultsDrawn) resultsDrawn = !SetControlRedraw(kResultList, false);
       ListBoxAddItem(kResultList, kContactPrefix + contact);
