@@ -76,9 +76,11 @@ struct Resources;
 
 class HostileSiteTest : public HarvestRunTest {
  protected:
-  // The resources once the server's connection threads (each holding a handle) have ended:
-  // read until two readings in a row agree, for at most a second.
-  Resources Settled();
+  // The resources once the server's connection threads and the request objects' own threads
+  // (each holding a handle) have ended: read until two readings 100 ms apart agree and, when a
+  // baseline is given, the handles are back at or below it; at most five seconds, since on a
+  // loaded machine those threads end late.
+  Resources Settled(const Resources* baseline = nullptr);
 };
 
 TEST_F(HostileSiteTest, EveryMisbehavingListingGivesWayToTheHealthyOnes) {
@@ -211,13 +213,13 @@ Resources ResourcesNow() {
   return now;
 }
 
-Resources HostileSiteTest::Settled() {
+Resources HostileSiteTest::Settled(const Resources* baseline) {
   Resources last = ResourcesNow();
-  for (int i = 0; i < 20; ++i) {
-    Sleep(50);
+  for (int i = 0; i < 50; ++i) {
+    Sleep(100);
     server_.JoinFinishedConnections();
     const Resources now = ResourcesNow();
-    if (now == last) return now;
+    if (now == last && (!baseline || now.handles <= baseline->handles)) return now;
     last = now;
   }
   return last;
@@ -255,7 +257,7 @@ TEST_F(HostileSiteTest, RunsGiveBackWhatTheyTake) {
   pass();
   const testing::CensusCount objects = testing::StopCensus();
   testing::UnwatchAll();
-  const Resources end = Settled();
+  const Resources end = Settled(&start);
   // Every request, pattern, match collection, match and group object of two runs is released.
   EXPECT_GT(objects.seen, 10);
   EXPECT_EQ(objects.alive, 0);
