@@ -222,12 +222,11 @@ struct ArgumentBuilder {
   int operator()(double v) const { out.vt = VT_R8; out.dblVal = v; return kCallOk; }
   int operator()(DateTime v) const { out.vt = VT_DATE; out.date = v.value; return kCallOk; }
   int operator()(const std::string& v) const {
-    out.vt = VT_BSTR;
-    out.bstrVal = nullptr;  // the empty text is the null string
-    if (!v.empty()) {
-      const std::wstring wide = TextToWide(v);
-      out.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    }
+    // The empty text goes as an allocated empty string, never as a null one: to automation both
+    // are the same value, but Wine's pattern object ends the process on a null subject.
+    const std::wstring wide = TextToWide(v);
+    out.bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    out.vt = out.bstrVal ? VT_BSTR : VT_EMPTY;
     return kCallOk;
   }
   int operator()(const ComObject& v) const;
@@ -276,8 +275,10 @@ int BuildValue(const Arg& arg, const ParamType& param, VARIANT& out) {
   return code;
 }
 
-// Hands a value to a by-reference parameter through its temporary; false when it goes by value.
-bool PassByReference(const ParamType& param, VARIANT& value, VARIANT& temporary, VARIANT& argument) {
+// Hands a value to a by-reference parameter through its temporary (a DECIMAL through storage of
+// its own); false when it goes by value.
+bool PassByReference(const ParamType& param, VARIANT& value, VARIANT& temporary, DECIMAL& decimal,
+                     VARIANT& argument) {
   if (IsMissing(value)) return false;
   if (param.isArray) {
     if (!(value.vt & VT_ARRAY) || (value.vt & VT_BYREF)) return false;
@@ -299,7 +300,11 @@ bool PassByReference(const ParamType& param, VARIANT& value, VARIANT& temporary,
   VariantClear(&value);
   argument.vt = static_cast<VARTYPE>(VT_BYREF | temporary.vt);
   if (temporary.vt == VT_DECIMAL) {
-    argument.pdecVal = &temporary.decVal;
+    // A DECIMAL fills the whole VARIANT, its reserved field lying over the type: a callee that
+    // writes the DECIMAL back whole would change the temporary's type under the copy back.
+    decimal = temporary.decVal;
+    decimal.wReserved = 0;
+    argument.pdecVal = &decimal;
   } else {
     argument.byref = &temporary.lVal;  // the value part of every other VARIANT type
   }
@@ -366,6 +371,8 @@ bool StoreResult(const VARIANT& source, const ResultSlot& slot) {
       slot);
 }
 
+bool IsPut(WORD flags) { return (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0; }
+
 int InvokeFailureCode(HRESULT hr) {
   switch (hr) {
     case DISP_E_BADPARAMCOUNT: return kBadParamCount;
@@ -388,9 +395,11 @@ namespace {
 // The arguments of one call, built for the object in reverse order, with the temporaries that
 // by-reference parameters point into.
 struct CallArguments {
-  explicit CallArguments(size_t count) : values(count), temporaries(count), byReference(count, false) {}
+  explicit CallArguments(size_t count)
+      : values(count), temporaries(count), decimals(count), byReference(count, false) {}
   VariantList values;       // values[count - 1 - i] is argument i
   VariantList temporaries;  // temporaries[i] belongs to argument i
+  std::vector<DECIMAL> decimals;  // what a DECIMAL temporary passes by reference
   std::vector<bool> byReference;
 };
 
@@ -404,7 +413,7 @@ int BuildArguments(const Member& member, const Args& args, size_t count, CallArg
     VARIANT& argument = built.values[count - 1 - i];
     VariantList value(1);
     if (const int code = BuildValue(args[i], *param, value[0]); code != kCallOk) return code;
-    if (param->byRef && PassByReference(*param, value[0], built.temporaries[i], argument)) {
+    if (param->byRef && PassByReference(*param, value[0], built.temporaries[i], built.decimals[i], argument)) {
       built.byReference[i] = true;
     } else {
       MoveVariant(argument, value[0]);
@@ -419,7 +428,7 @@ HRESULT InvokeMember(IDispatch* dispatch, DISPID id, WORD flags, LCID lcid, Call
   DISPPARAMS params = {};
   params.rgvarg = count ? built.values.Data() : nullptr;
   params.cArgs = static_cast<UINT>(count);
-  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+  if (IsPut(flags)) {
     params.rgdispidNamedArgs = &putId;
     params.cNamedArgs = 1;
   }
@@ -454,7 +463,12 @@ int CopyBack(const Args& args, size_t count, const Member& member, CallArguments
   for (size_t i = 0; i < count && member.typed; ++i) {
     const ParamType& param = i < member.params.size() ? member.params[i] : member.params.back();
     if (!args[i].IsByRef() || !built.byReference[i] || !param.out) continue;
-    std::visit([&](auto* variable) { if (variable) StoreAs(built.temporaries[i], *variable); }, args[i].ref());
+    VARIANT& temporary = built.temporaries[i];
+    if (temporary.vt == VT_DECIMAL) {
+      temporary.decVal = built.decimals[i];
+      temporary.vt = VT_DECIMAL;  // after the DECIMAL, whose reserved field it shares
+    }
+    std::visit([&](auto* variable) { if (variable) StoreAs(temporary, *variable); }, args[i].ref());
   }
   return kCallOk;
 }
@@ -475,6 +489,10 @@ int InvokeByName(const ComObject& object, std::string_view name, const Args& arg
   if (member.typed && count > member.params.size() && !(member.varArgs && !member.params.empty())) {
     return kTooManyArgs;
   }
+  // A put names its new value as the one named argument; without a value there is nothing to name.
+  if (count == 0 && (operation == Operation::Write || (member.typed && IsPut(member.flags)))) {
+    return kBadParamCount;
+  }
   CallArguments built(count);
   if (const int code = BuildArguments(member, args, count, built); code != kCallOk) return code;
 
@@ -484,6 +502,7 @@ int InvokeByName(const ComObject& object, std::string_view name, const Args& arg
     hr = InvokeMember(dispatch.Get(), member.id, member.flags, lcid, built, count, result[0]);
   } else {
     for (INVOKEKIND kind : BindingOrder(operation)) {
+      if (count == 0 && IsPut(static_cast<WORD>(kind))) continue;
       hr = InvokeMember(dispatch.Get(), member.id, static_cast<WORD>(kind), lcid, built, count, result[0]);
       if (hr != DISP_E_MEMBERNOTFOUND) break;
     }
