@@ -6,6 +6,7 @@
 
 #include "automation/calls.h"
 #include "automation/com_ptr.h"
+#include "automation/text_codec.h"
 #include "tests/automation/test_object.h"
 
 namespace harvester {
@@ -286,6 +287,32 @@ TEST_F(TypedCalls, DecimalByReferenceKeepsItsTypeWhateverTheCalleeWrites) {
   CallMethod(object, "Scale", {Arg::ByRef(text)});
   ASSERT_EQ(LastCallError(), kCallOk);
   EXPECT_EQ(text, "24");
+}
+
+TEST_F(TypedCalls, TextArgumentsArriveAsTheirUtf16) {
+  struct Row {
+    const char* what;
+    std::string text;
+    std::wstring expected;  // empty: as the program's own conversion gives it
+  };
+  const Row rows[] = {
+      {"empty", "", L""},
+      {"ASCII", "Pattern", L"Pattern"},
+      {"Chinese and a full-width colon", "电话：138", L"\u7535\u8bdd\uff1a138"},
+      {"a zero byte inside", std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+      {"a lone lead byte at the end", "a\xB0", L""},
+      {"0x80 alone", "\x80", L""},
+      {"a long text", std::string(100000, 'x') + "页", std::wstring(100000, L'x') + L"\u9875"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::wstring expected = row.expected.empty() ? TextToWide(row.text) : row.expected;
+    ASSERT_TRUE(WriteProperty(object, "Name", {Arg(row.text)}));
+    EXPECT_FALSE(Last().nullStrings[0]);
+    const BSTR received = Last().values[0].Get()->bstrVal;
+    EXPECT_EQ(std::wstring(received, SysStringLen(received)), expected);
+    EXPECT_EQ(ReadTextProperty(object, "Name"), WideToText(expected)) << "and back from the string itself";
+  }
 }
 
 TEST(EmptyHandleCalls, EveryKindGivesItsEmptyResult) {
