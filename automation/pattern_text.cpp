@@ -1,5 +1,6 @@
 #include "automation/pattern_text.h"
 
+#include <climits>
 #include <cstddef>
 
 namespace harvester {
@@ -38,6 +39,14 @@ int FindTextOffset(std::string_view subject, std::string_view text, int firstInd
     at += static_cast<unsigned char>(subject[at]) >= 0x80 ? 2 : 1;
   }
   return kNotFound;
+}
+
+std::optional<int> TruncatedToInt(double value) {
+  // Exactly the doubles whose truncation lies in range; NaN fails both comparisons.
+  constexpr double kBelowMin = static_cast<double>(INT_MIN) - 1.0;
+  constexpr double kAboveMax = static_cast<double>(INT_MAX) + 1.0;
+  if (!(value > kBelowMin && value < kAboveMax)) return std::nullopt;
+  return static_cast<int>(value);
 }
 
 }  // namespace harvester

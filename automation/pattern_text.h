@@ -1,5 +1,6 @@
 #pragma once
-// Text work of the regular-expression object that needs no platform call.
+// Text and number work of the regular-expression object that needs no platform call.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,9 @@ std::string ReplaceQuoteMarker(std::string_view pattern);
 // (byte offset firstIndex - 1, or 0 when firstIndex is 0), stepping over two-byte characters
 // as units; -2 when not found.
 int FindTextOffset(std::string_view subject, std::string_view text, int firstIndex);
+
+// A number the pattern object gives (a count or an index) truncated toward zero, when the result
+// is an int; nothing for NaN, the infinities and every value outside INT_MIN .. INT_MAX.
+std::optional<int> TruncatedToInt(double value);
 
 }  // namespace harvester

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <optional>
+
 #include "automation/calls.h"
 #include "automation/dll_functions.h"
 #include "automation/pattern_text.h"
@@ -14,17 +16,23 @@ namespace {
 DllFunction<HRESULT __stdcall(LPVOID)> coInitialize("Ole32.dll", "CoInitialize");
 DllFunction<void __stdcall()> coUninitialize("Ole32.dll", "CoUninitialize");
 
-int Truncated(double value) { return static_cast<int>(value); }
+// A count the collection gives as no integer of the program's range counts nothing.
+int CountOf(double value) { return TruncatedToInt(value).value_or(0); }
 
 // The byte offset of text in subject, scanned from the match's "FirstIndex" (a UTF-16 index, so
 // at or before the byte offset in double-byte text). Letter case counts: the found text is the
 // object's own copy of the subject's characters, so an exact comparison finds it.
-// A match that could not be read has no position at all (-2, as for a text not found).
+// A match that could not be read, or whose index is no integer of the program's range, has no
+// position at all (-2, as for a text not found).
 int PositionOf(const ComObject& match, std::string_view subject, std::string_view text) {
   if (IsEmpty(match)) return -2;
-  const int first = Truncated(ReadNumberProperty(match, "FirstIndex"));
-  return FindTextOffset(subject, text, first);
+  const std::optional<int> first = TruncatedToInt(ReadNumberProperty(match, "FirstIndex"));
+  if (!first) return -2;
+  return FindTextOffset(subject, text, *first);
 }
+
+// The collection's 0-based index of a 1-based one, reckoned as a double: INT_MIN has one below it too.
+double LessOne(int index) { return static_cast<double>(index) - 1.0; }
 
 }  // namespace
 
@@ -50,8 +58,6 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subjectText,
   const std::string patternText = quoteMarker ? ReplaceQuoteMarker(pattern) : std::string(pattern);
   WriteProperty(regExp, "Pattern", {Arg(patternText)});
   subject.assign(subjectText);
-  // Wine's engine aborts the whole process on an empty subject; nothing is searched in it.
-  if (subjectText.empty()) return false;
   matches = CallObjectMethod(regExp, "Execute", {Arg(subjectText)});
   return !IsEmpty(matches);
 }
@@ -65,10 +71,10 @@ std::string RegexObject::Replace(std::string_view replacement) {
   return CallTextMethod(regExp, "Replace", {Arg(subject), Arg(replacement)});
 }
 
-int RegexObject::GetMatchCount() { return Truncated(ReadNumberProperty(matches, "Count")); }
+int RegexObject::GetMatchCount() { return CountOf(ReadNumberProperty(matches, "Count")); }
 
 std::string RegexObject::GetMatchText(int index, int* position) {
-  ComObject item = ReadObjectProperty(matches, "Item", {Arg(static_cast<double>(index - 1))});
+  ComObject item = ReadObjectProperty(matches, "Item", {Arg(LessOne(index))});
   std::string text = ReadTextProperty(item, "Value");
   if (position) *position = PositionOf(item, subject, text);
   Clear(item);
@@ -76,9 +82,9 @@ std::string RegexObject::GetMatchText(int index, int* position) {
 }
 
 std::string RegexObject::GetSubMatchText(int matchIndex, int groupIndex, int* position) {
-  ComObject match = ReadObjectProperty(matches, "Item", {Arg(static_cast<double>(matchIndex - 1))});
+  ComObject match = ReadObjectProperty(matches, "Item", {Arg(LessOne(matchIndex))});
   ComObject groups = ReadObjectProperty(match, "SubMatches");
-  Variant value = ReadProperty(groups, "Item", {Arg(static_cast<double>(groupIndex - 1))});
+  Variant value = ReadProperty(groups, "Item", {Arg(LessOne(groupIndex))});
   std::string text = ToText(value);
   Clear(value);
   if (position) *position = PositionOf(match, subject, text);
@@ -90,7 +96,7 @@ std::string RegexObject::GetSubMatchText(int matchIndex, int groupIndex, int* po
 int RegexObject::GetSubMatchCount() {
   ComObject match = ReadObjectProperty(matches, "Item", {Arg(std::int32_t{0})});
   ComObject groups = ReadObjectProperty(match, "SubMatches");
-  const int count = Truncated(ReadNumberProperty(groups, "Count"));
+  const int count = CountOf(ReadNumberProperty(groups, "Count"));
   Clear(match);
   Clear(groups);
   return count;

@@ -46,6 +46,23 @@ TEST(RegExpObject, PropertiesCollectionsAndFailedWrite) {
   EXPECT_LT(LastCallError(), 0);
 }
 
+TEST(RegExpObject, EmptyTextIsASubjectLikeAnyOther) {
+  // Wine's object asserts on a null string and ends the process; the empty text must reach it
+  // as an allocated empty string.
+  ComObject regExp;
+  ASSERT_TRUE(Create(regExp, "VBScript.RegExp"));
+  ASSERT_TRUE(WriteProperty(regExp, "Pattern", {Arg("a")}));
+  ComObject matches = CallObjectMethod(regExp, "Execute", {Arg("")});
+  ASSERT_FALSE(IsEmpty(matches));
+  EXPECT_EQ(ReadNumberProperty(matches, "Count"), 0.0);
+  EXPECT_EQ(LastCallError(), kCallOk);
+  EXPECT_EQ(CallTextMethod(regExp, "Replace", {Arg(""), Arg("x")}), "");
+  EXPECT_EQ(LastCallError(), kCallOk);
+  EXPECT_EQ(CallTextMethod(regExp, "Replace", {Arg("banana"), Arg("")}), "bnana") << "Global is off";
+  EXPECT_FALSE(CallBoolMethod(regExp, "Test", {Arg("")}));
+  EXPECT_EQ(LastCallError(), kCallOk);
+}
+
 TEST(HttpRequestObject, OpenWithThreeArgumentsAndSendWithItsArgumentOmitted) {
   ComObject request;
   ASSERT_TRUE(Create(request, "Winhttp.WinHttpRequest.5.1"));

@@ -1,8 +1,14 @@
 // The regular-expression object over the platform's pattern engine.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <string>
+
 #include "automation/calls.h"
 #include "automation/regex_object.h"
+#include "tests/automation/test_object.h"
 
 namespace harvester {
 namespace {
@@ -54,14 +60,21 @@ TEST(RegexObject, NoMatchAndInvalidPattern) {
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
 }
 
-TEST(RegexObject, EmptySubjectHasNoMatches) {
-  // A failed fetch leaves an empty page; searching it must not take the program down.
+TEST(RegexObject, EmptySubjectIsSearchedAndHasNoMatches) {
+  // A failed fetch leaves an empty page; searching it finds nothing and takes nothing down.
   RegexObject regex;
   ASSERT_TRUE(regex.Search("a", "a"));
-  EXPECT_FALSE(regex.Search("href=\"tel:(.*?)\"", ""));
+  EXPECT_TRUE(regex.Search("href=\"tel:(.*?)\"", ""));
+  EXPECT_FALSE(IsEmpty(regex.matches));
   EXPECT_EQ(regex.GetMatchCount(), 0);
+  EXPECT_EQ(regex.GetMatchText(1), "");
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
+  EXPECT_EQ(regex.GetSubMatchCount(), 0);
   EXPECT_EQ(regex.GetPattern(), "href=\"tel:(.*?)\"");
+  EXPECT_EQ(regex.Replace("x"), "");
+  // (No pattern that matches the empty text: Wine's object, searching globally, never ends on one.)
+  ASSERT_TRUE(regex.Search("a", "banana"));
+  EXPECT_EQ(regex.Replace(""), "bnn") << "the empty replacement";
 }
 
 TEST(RegexObject, QuoteMarker) {
@@ -86,6 +99,84 @@ TEST(RegexObject, PositionAndChineseText) {
   EXPECT_EQ(position, 11);  // "<p>" and four double-byte characters
   EXPECT_EQ(regex.GetMatchText(2, &position), "");
   EXPECT_EQ(position, -2);
+}
+
+// The object over a test collection whose numbers are set by the test: whatever the collection
+// answers, the conversions to integers stay defined.
+class RegexOverTestCollection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(testing::TestTypeInfo(), nullptr);
+    raw = testing::TestObject::Make(true);
+    regex.matches = ComObject::FromPointer(raw);
+  }
+  void TearDown() override {
+    Clear(regex.matches);
+    raw->calls.clear();
+    EXPECT_EQ(raw->References(), 1u) << "references left over by the object";
+    raw->Release();
+  }
+
+  RegexObject regex;
+  testing::TestObject* raw = nullptr;
+};
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+TEST_F(RegexOverTestCollection, CountsOutsideTheIntegersReadAsZero) {
+  const std::pair<double, int> rows[] = {
+      {3.99, 3}, {2147483647.9, INT_MAX}, {kNaN, 0}, {kInfinity, 0}, {-kInfinity, 0},
+      {1e300, 0}, {-1e300, 0}, {2147483648.0, 0}, {-2147483649.0, 0},
+  };
+  for (const auto& [count, expected] : rows) {
+    SCOPED_TRACE(count);
+    raw->itemCount = count;
+    EXPECT_EQ(regex.GetMatchCount(), expected);
+    EXPECT_EQ(regex.GetSubMatchCount(), count > 0 ? expected : 0);
+  }
+}
+
+TEST_F(RegexOverTestCollection, FirstIndexOutsideTheIntegersGivesNoPosition) {
+  raw->itemCount = 1;
+  raw->name = L"b";
+  regex.subject = "abcb";
+  const std::pair<double, int> rows[] = {
+      {2.0, 1}, {3.0, 3}, {-5.0, 1}, {kNaN, -2}, {kInfinity, -2}, {-kInfinity, -2}, {1e300, -2}, {-1e300, -2},
+  };
+  for (const auto& [firstIndex, expected] : rows) {
+    SCOPED_TRACE(firstIndex);
+    raw->firstIndex = firstIndex;
+    int position = 100;
+    EXPECT_EQ(regex.GetMatchText(1, &position), "b");
+    EXPECT_EQ(position, expected);
+  }
+}
+
+TEST_F(RegexOverTestCollection, ExtremeIndicesReachTheCollectionLessOne) {
+  raw->itemCount = 1;
+  raw->name = L"b";
+  regex.subject = "b";
+  for (const int index : {INT_MIN, INT_MIN + 1, 0, 1, INT_MAX}) {
+    SCOPED_TRACE(index);
+    raw->calls.clear();
+    int position = 100;
+    EXPECT_EQ(regex.GetMatchText(index, &position), index == 1 ? "b" : "");
+    EXPECT_EQ(position, index == 1 ? 0 : -2);
+    ASSERT_FALSE(raw->calls.empty());
+    EXPECT_EQ(raw->calls[0].id, testing::kItem);
+    ASSERT_EQ(raw->calls[0].types, std::vector<VARTYPE>{VT_R8});
+    EXPECT_EQ(raw->calls[0].values[0].Get()->dblVal, static_cast<double>(index) - 1.0);
+
+    raw->calls.clear();
+    EXPECT_EQ(regex.GetSubMatchText(index, index), "");
+    ASSERT_FALSE(raw->calls.empty());
+    EXPECT_EQ(raw->calls[0].values[0].Get()->dblVal, static_cast<double>(index) - 1.0);
+    if (index == 1) {
+      ASSERT_GE(raw->calls.size(), 3u);  // Item, SubMatches, Item of the groups
+      EXPECT_EQ(raw->calls[2].values[0].Get()->dblVal, 0.0);
+    }
+  }
 }
 
 }  // namespace

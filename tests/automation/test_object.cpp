@@ -110,6 +110,7 @@ ITypeInfo* BuildTypeInfo() {
   const HREFTYPE smallRef = Reference(info.Get(), small.Get());
   const HREFTYPE selfRef = Reference(info.Get(), info.Get());
   TYPEDESC i4 = Simple(VT_I4), bstr = Simple(VT_BSTR), variant = Simple(VT_VARIANT), r8 = Simple(VT_R8);
+  TYPEDESC decimal = Simple(VT_DECIMAL);
   TYPEDESC modeType = UserDefined(modeRef), smallType = UserDefined(smallRef), selfType = UserDefined(selfRef);
   TYPEDESC variantArray = Simple(VT_SAFEARRAY);
   variantArray.lptdesc = &variant;
@@ -133,6 +134,12 @@ ITypeInfo* BuildTypeInfo() {
       {kFlag, INVOKE_PROPERTYGET, VT_BOOL, {}, 0, {L"Flag"}},
       {kMode, INVOKE_FUNC, VT_VOID, {Param(PointerTo(&modeType), kInOut)}, 0, {L"Mode", L"mode"}},
       {kAlias, INVOKE_FUNC, VT_VOID, {Param(PointerTo(&smallType), kInOut)}, 0, {L"Alias", L"n"}},
+      {kCount, INVOKE_PROPERTYGET, VT_R8, {}, 0, {L"Count"}},
+      {kFirstIndex, INVOKE_PROPERTYGET, VT_R8, {}, 0, {L"FirstIndex"}},
+      {kItem, INVOKE_PROPERTYGET, VT_DISPATCH, {Param(variant)}, 0, {L"Item", L"index"}},
+      {kValue, INVOKE_PROPERTYGET, VT_BSTR, {}, 0, {L"Value"}},
+      {kSubMatches, INVOKE_PROPERTYGET, VT_DISPATCH, {}, 0, {L"SubMatches"}},
+      {kScale, INVOKE_FUNC, VT_VOID, {Param(PointerTo(&decimal), kInOut)}, 0, {L"Scale", L"value"}},
   };
   UINT index = 0;
   for (const FunctionShape& shape : functions) {
@@ -155,6 +162,8 @@ constexpr NamedMember kNames[] = {
     {L"Echo", kEcho}, {L"Twice", kTwice}, {L"Fill", kFill}, {L"Sum", kSum}, {L"Take", kTake},
     {L"Child", kChild}, {L"Level", kLevel}, {L"Fail", kFail}, {L"Name", kName},
     {L"MakeChild", kMakeChild}, {L"Flag", kFlag}, {L"Mode", kMode}, {L"Alias", kAlias},
+    {L"Count", kCount}, {L"FirstIndex", kFirstIndex}, {L"Item", kItem}, {L"Value", kValue},
+    {L"Scale", kScale}, {L"SubMatches", kSubMatches},
 };
 
 }  // namespace
@@ -226,6 +235,9 @@ STDMETHODIMP TestObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*
     const VARIANT& argument = params->rgvarg[params->cArgs - 1 - i];
     call.types.push_back(argument.vt);
     call.values.emplace_back(argument);
+    const bool nullString = (argument.vt == VT_BSTR && !argument.bstrVal) ||
+                            (argument.vt == (VT_BYREF | VT_BSTR) && argument.pbstrVal && !*argument.pbstrVal);
+    call.nullStrings.push_back(nullString);
   }
   for (UINT i = 0; i < params->cNamedArgs; ++i) call.named.push_back(params->rgdispidNamedArgs[i]);
   calls.push_back(std::move(call));
@@ -342,6 +354,46 @@ HRESULT TestObject::Answer(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* r
       if (count != 1 || args[0].vt != (VT_BYREF | VT_I2)) return DISP_E_TYPEMISMATCH;
       *args[0].piVal += 1;
       return S_OK;
+    case kCount:
+    case kFirstIndex:
+      if (result) {
+        result->vt = VT_R8;
+        result->dblVal = id == kCount ? itemCount : firstIndex;
+      }
+      return S_OK;
+    case kItem: {
+      VARIANT index;
+      VariantInit(&index);
+      if (count != 1 || FAILED(VariantChangeType(&index, &args[0], 0, VT_R8))) return DISP_E_TYPEMISMATCH;
+      if (!(index.dblVal >= 0 && index.dblVal < itemCount)) return DISP_E_BADINDEX;
+      if (result) {
+        AddRef();
+        result->vt = VT_DISPATCH;
+        result->pdispVal = this;
+      }
+      return S_OK;
+    }
+    case kSubMatches:
+      if (result) {
+        AddRef();
+        result->vt = VT_DISPATCH;
+        result->pdispVal = this;
+      }
+      return S_OK;
+    case kValue:
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+      }
+      return S_OK;
+    case kScale: {
+      if (count != 1 || args[0].vt != (VT_BYREF | VT_DECIMAL)) return DISP_E_TYPEMISMATCH;
+      DECIMAL doubled = {};
+      if (FAILED(VarDecAdd(args[0].pdecVal, args[0].pdecVal, &doubled))) return DISP_E_OVERFLOW;
+      doubled.wReserved = VT_I4;
+      *args[0].pdecVal = doubled;
+      return S_OK;
+    }
     default: return DISP_E_MEMBERNOTFOUND;
   }
 }

@@ -29,6 +29,14 @@ enum TestMember : DISPID {
   kFlag = 11,     // property VARIANT_BOOL Flag (get only)
   kMode = 12,     // Mode([in, out] TestMode* mode), TestMode an enumeration
   kAlias = 13,    // Alias([in, out] Small* n), Small an alias of short
+  kCount = 14,    // property double Count (get only): the field itemCount
+  kFirstIndex = 15,  // property double FirstIndex (get only): the field firstIndex
+  kItem = 16,     // property Item(VARIANT index) -> IDispatch* (get only): the object itself for
+                  // an index in [0, itemCount), otherwise DISP_E_BADINDEX
+  kValue = 17,    // property BSTR Value (get only): the field name
+  kScale = 18,    // Scale([in, out] DECIMAL* value): doubles the value and writes it back whole,
+                  // its reserved field set to VT_I4 as a careless callee might leave it
+  kSubMatches = 19,  // property SubMatches -> IDispatch* (get only): the object itself
 };
 
 struct ReceivedCall {
@@ -36,6 +44,7 @@ struct ReceivedCall {
   WORD flags = 0;
   std::vector<VARTYPE> types;      // in declaration order (reverse of rgvarg)
   std::vector<Variant> values;     // copies with references followed
+  std::vector<bool> nullStrings;   // a string (VT_BSTR, or by reference) that came as a null pointer
   std::vector<DISPID> named;
   bool hadResult = false;
 };
@@ -65,6 +74,8 @@ class TestObject : public IDispatch {
   std::map<DISPID, WORD> untypedKinds;
   std::wstring name;
   long level = 0;
+  double itemCount = 0;
+  double firstIndex = 0;
   ComObject child;
   std::vector<TestObject*> madeChildren;
 

@@ -1,6 +1,9 @@
 // Pattern text work of the regular-expression object: the quote marker and match offsets.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <limits>
+#include <optional>
 #include <string>
 
 #include "automation/pattern_text.h"
@@ -63,12 +66,49 @@ const OffsetCase kOffsetCases[] = {
     {"a byte of 0x80 or above is stepped over with the next", "\x80" "ab", "a", 0, -2},
     {"the step follows the byte at the scan start", "x\xB0\x41" "A", "A", 0, 3},
     {"match at the last byte", "\xB0\x41" "9", "9", 0, 2},
+    {"the largest index", "abc", "c", INT_MAX, -2},
+    {"the smallest index scans from the first byte", "abc", "c", INT_MIN, 2},
 };
 
 TEST(FindTextOffset, Table) {
   for (const OffsetCase& row : kOffsetCases) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(FindTextOffset(row.subject, row.text, row.firstIndex), row.expected);
+  }
+}
+
+struct TruncateCase {
+  const char* what;
+  double value;
+  std::optional<int> expected;
+};
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+const TruncateCase kTruncateCases[] = {
+    {"zero", 0.0, 0},
+    {"negative zero", -0.0, 0},
+    {"a fraction toward zero", 3.99, 3},
+    {"a negative fraction toward zero", -3.99, -3},
+    {"the largest int", 2147483647.0, INT_MAX},
+    {"just below the largest int plus one", 2147483647.999, INT_MAX},
+    {"the largest int plus one", 2147483648.0, std::nullopt},
+    {"the smallest int", -2147483648.0, INT_MIN},
+    {"just above the smallest int less one", -2147483648.999, INT_MIN},
+    {"the smallest int less one", -2147483649.0, std::nullopt},
+    {"far above", 1e300, std::nullopt},
+    {"far below", -1e300, std::nullopt},
+    {"infinity", kInfinity, std::nullopt},
+    {"negative infinity", -kInfinity, std::nullopt},
+    {"NaN", kNaN, std::nullopt},
+    {"the smallest positive double", std::numeric_limits<double>::denorm_min(), 0},
+};
+
+TEST(TruncatedToInt, Table) {
+  for (const TruncateCase& row : kTruncateCases) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(TruncatedToInt(row.value), row.expected);
   }
 }
 
