@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "harvest/combining_marks.h"
+
 namespace harvester::reference {
 
 // True when byte offset at of text begins a character: walks from the first byte every time.
@@ -102,6 +104,14 @@ inline int FindTextOffset(std::string_view subject, std::string_view text, int f
     if (subject.substr(at, text.size()) == text) return static_cast<int>(at);
   }
   return -2;
+}
+
+// Whether a text holds a combining mark: one unit at a time, by the unit rule.
+inline bool HasCombiningMark(std::u16string_view text) {
+  for (const char16_t unit : text) {
+    if (harvester::IsCombiningMark(unit)) return true;
+  }
+  return false;
 }
 
 }  // namespace harvester::reference
