@@ -31,6 +31,40 @@ std::wstring ExecutableFolder() {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
+std::wstring SelfCommandLine(std::wstring_view gtestFilter) {
+  std::wstring path(MAX_PATH * 4, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return L"\"" + path + L"\" --gtest_filter=" + std::wstring(gtestFilter);
+}
+
+std::wstring EnvironmentWith(std::wstring_view entry) {
+  std::wstring environment;
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* block = strings; block && *block; block += wcslen(block) + 1)
+    environment.append(block).push_back(L'\0');
+  if (strings) FreeEnvironmentStringsW(strings);
+  environment.append(entry).push_back(L'\0');
+  return environment;
+}
+
+namespace {
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM found) {
+  wchar_t name[16] = {};
+  GetClassNameW(child, name, 16);
+  if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextLengthW(child) > 0)
+    *reinterpret_cast<std::string*>(found) += WindowText(child);
+  return TRUE;
+}
+
+}  // namespace
+
+std::string MessageBoxText(HWND box) {
+  std::string text;
+  EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
 ChildProcess::ChildProcess(const std::wstring& commandLine, const wchar_t* environment,
                            const StandardHandles* handles) {
   std::wstring line = commandLine;

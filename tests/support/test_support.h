@@ -20,6 +20,13 @@ void PumpFor(DWORD ms);
 // The folder of the running test executable (where harvester.exe is built too), with a backslash.
 std::wstring ExecutableFolder();
 
+// The command line that runs this test executable again with only the tests of gtestFilter.
+std::wstring SelfCommandLine(std::wstring_view gtestFilter);
+// This process's environment with one more entry (NAME=VALUE), as a child's environment block.
+std::wstring EnvironmentWith(std::wstring_view entry);
+// The texts a message box shows (its static controls), as program text.
+std::string MessageBoxText(HWND box);
+
 // Standard handles given to a child process; each must be inheritable (or null for none).
 struct StandardHandles {
   HANDLE input = nullptr;
