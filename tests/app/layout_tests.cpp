@@ -132,9 +132,9 @@ TEST_F(MainWindowTest, FrameTitleSizeAndPosition) {
 TEST_F(MainWindowTest, HiddenMenusHoldTheirItems) {
   ASSERT_EQ(window_->menus.size(), 3u);
   wchar_t item[64] = {};
-  GetMenuStringW(window_->menus[1], 2, item, 64, MF_BYPOSITION);
+  GetMenuStringW(window_->menus[1].Get(), 2, item, 64, MF_BYPOSITION);
   EXPECT_EQ(Text(item), Text(L"\u6e05\u7a7a\u8d26\u53f72"));
-  EXPECT_EQ(GetMenuItemCount(window_->menus[2]), 3);
+  EXPECT_EQ(GetMenuItemCount(window_->menus[2].Get()), 3);
 }
 
 TEST_F(MainWindowTest, ContentOfTheHiddenBoxes) {

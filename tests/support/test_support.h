@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/owners.h"
+
 namespace harvester::testing {
 
 // Program text (code page 936) of a UTF-16 literal, and back.
@@ -43,7 +45,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
-  bool Started() const { return process_ != nullptr; }
+  bool Started() const { return static_cast<bool>(process_); }
   DWORD Id() const { return id_; }
   // The exit code, or STILL_ACTIVE when the process did not end within timeoutMs.
   DWORD WaitForExit(DWORD timeoutMs);
@@ -51,7 +53,7 @@ class ChildProcess {
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs);
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
   DWORD id_ = 0;
 };
 
@@ -67,8 +69,8 @@ class InputPipe {
   void Close();                     // closes the write end
 
  private:
-  HANDLE read_ = nullptr;
-  HANDLE write_ = nullptr;
+  UniqueHandle read_;
+  UniqueHandle write_;
 };
 
 struct FinishedProcess {
