@@ -116,8 +116,11 @@ bool ListViewDeleteAll(std::string_view control) {
 bool SetControlRedraw(std::string_view control, bool redraw) {
   HWND hwnd = WindowOf(control);
   if (!hwnd) return false;
-  // The list controls keep track of what changed while held and draw it when resumed.
   SendMessageW(hwnd, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+  // Resuming does not invalidate on Windows (Wine's list box invalidates only when a line it
+  // added fell on the visible page): the control, its frame with the scroll bar and its
+  // children (the list view's header) are drawn anew as they are now.
+  if (redraw) RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // The fatal-error box: the one failure the program shows before it ends with exit code -1.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -7,8 +8,14 @@ namespace harvester {
 
 // "运行时出错!" with the optional code and text lines, exactly as the box shows it.
 std::string ComposeFatalErrorMessage(std::string_view text, int code);
+// The same message as the box composes it without allocating: in buffer, capacity bytes (at
+// least 1) with the terminating NUL; whole characters that do not fit are left off. Returns
+// the length without the NUL.
+std::size_t ComposeFatalErrorMessage(std::string_view text, int code, char* buffer, std::size_t capacity);
 
-// Shows the box (caption "错误", MB_ICONERROR, no owner), ends the program and the process with -1.
+// Shows the box (caption "错误", MB_ICONERROR, no owner), ends the program and the process with
+// -1. It allocates nothing on its way to the box, so a failed allocation can be reported; a
+// second fatal error while one is being reported ends the process with -1 at once.
 [[noreturn]] void ReportFatalError(std::string_view text, int code);
 
 // Tests replace the box and the exit: the sink receives the composed message and must not
@@ -18,5 +25,11 @@ void SetFatalErrorSink(FatalErrorSink sink);
 
 // True while a fatal error is being reported: no control event is dispatched then.
 int FatalErrorDepth();
+
+// Tests stand in for the heap behind operator new: the function receives every request
+// (never 0 bytes) and returns the block or nullptr. Its blocks are given back with HeapFree on
+// the process heap, so it must take them from there. Pass nullptr to restore HeapAlloc.
+using HeapRequestFunction = void* (*)(std::size_t size);
+void SetHeapRequestFunction(HeapRequestFunction function);
 
 }  // namespace harvester

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "app/events.h"
 #include "automation/text_codec.h"
@@ -39,38 +40,59 @@ LRESULT CALLBACK LabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(hwnd, &paint);
+      const PaintDC paint(hwnd);
+      HDC dc = paint.Get();
       RECT client;
       GetClientRect(hwnd, &client);
-      FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+      // Its colours come from the parent, as a static control's do.
+      auto fill = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(hwnd), WM_CTLCOLORSTATIC,
+                                                        reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
+      FillRect(dc, &client, fill ? fill : GetSysColorBrush(COLOR_BTNFACE));
       std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
       text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-      HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)));
+      const SelectedObject font(dc, reinterpret_cast<HFONT>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)));
       SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, kBlack);
       DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client,
                 DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOCLIP);
-      SelectObject(dc, oldFont);
-      EndPaint(hwnd, &paint);
       return 0;
     }
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-HBRUSH OnControlColor(ProgramWindow& window, HDC dc, HWND control) {
-  ProgramWindow* owner = nullptr;
-  const Control* found = FindControlOfHwnd(control, &owner);
-  if (!found || found->layout->kind != ControlKind::EditBox) return nullptr;
-  if (found->layout->exStyle & WS_EX_CLIENTEDGE) {  // the bordered boxes: black on white
-    SetTextColor(dc, kBlack);
-    SetBkColor(dc, kWhite);
-    return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+// The colours the layout fixes, whatever the system's colours: the bordered edit boxes and the
+// result list black on white, the borderless instruction box red on the button face, the label
+// black on the button face. Background means the text's background and the fill alike.
+struct ControlColors {
+  COLORREF text;
+  bool onButtonFace;  // else on white
+};
+
+std::optional<ControlColors> ColorsOf(const ControlLayout& layout) {
+  switch (layout.kind) {
+    case ControlKind::EditBox:
+      if (layout.exStyle & WS_EX_CLIENTEDGE) return ControlColors{kBlack, false};
+      return ControlColors{kRed, true};
+    case ControlKind::ListBox: return ControlColors{kBlack, false};
+    case ControlKind::Label: return ControlColors{kBlack, true};
+    default: return std::nullopt;
   }
-  SetTextColor(dc, kRed);  // the borderless instruction box: red on the button face
-  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-  return window.buttonFaceBrush;
+}
+
+// WM_CTLCOLOR* of a control: its brush after setting dc's colours; nullptr leaves the control
+// to the default colours.
+HBRUSH OnControlColor(ProgramWindow& window, HDC dc, HWND control) {
+  const Control* found = FindControlOfHwnd(control, nullptr);
+  const std::optional<ControlColors> colors = found ? ColorsOf(*found->layout) : std::nullopt;
+  if (!colors) return nullptr;
+  SetTextColor(dc, colors->text);
+  LOGBRUSH face = {};
+  if (colors->onButtonFace && GetObjectW(window.buttonFaceBrush.Get(), sizeof face, &face) == sizeof face) {
+    SetBkColor(dc, face.lbColor);  // the colour the brush was made with when the window was
+    return window.buttonFaceBrush.Get();
+  }
+  SetBkColor(dc, kWhite);
+  return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 }
 
 void OnDestroyed(HWND hwnd) {
@@ -99,6 +121,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORLISTBOX:
       if (window) {
         if (HBRUSH brush = OnControlColor(*window, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
           return reinterpret_cast<LRESULT>(brush);
@@ -152,12 +175,12 @@ const wchar_t* ClassOf(ControlKind kind) {
 // A single-line edit box is made at least as high as its font's text plus both edges.
 int EditBoxHeight(HWND edit, int height) {
   if (GetWindowLongW(edit, GWL_STYLE) & ES_MULTILINE) return height;
-  HDC dc = GetDC(edit);
-  HGDIOBJ old = SelectObject(dc, DefaultFont());
+  const WindowDC dc(edit);
   TEXTMETRICW metrics = {};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, old);
-  ReleaseDC(edit, dc);
+  {
+    const SelectedObject font(dc.Get(), DefaultFont());
+    GetTextMetricsW(dc.Get(), &metrics);
+  }
   return std::max(height, static_cast<int>(metrics.tmHeight) + 2 * GetSystemMetrics(SM_CYEDGE));
 }
 
@@ -225,20 +248,17 @@ void ArrangeStacking(ProgramWindow& window) {
 // their pop-ups still exist, with no behaviour.
 void BuildMenus(ProgramWindow& window) {
   for (const MenuLayout& menu : window.layout->menus) {
-    HMENU popup = CreatePopupMenu();
+    UniqueMenu popup(CreatePopupMenu());
     if (!popup) continue;
     UINT id = 1;
-    for (const char* item : menu.items) AppendMenuW(popup, MF_STRING, id++, TextToWide(item).c_str());
-    window.menus.push_back(popup);
+    for (const char* item : menu.items) AppendMenuW(popup.Get(), MF_STRING, id++, TextToWide(item).c_str());
+    window.menus.push_back(std::move(popup));
   }
 }
 
 }  // namespace
 
-ProgramWindow::~ProgramWindow() {
-  for (HMENU menu : menus) DestroyMenu(menu);
-  if (buttonFaceBrush) DeleteObject(buttonFaceBrush);
-}
+ProgramWindow::~ProgramWindow() = default;
 
 void SetDialogKind(FileDialog& dialog, int kind) { dialog.kind = std::clamp(kind, 0, 3); }
 
@@ -246,7 +266,7 @@ ProgramWindow* CreateProgramWindow(const WindowLayout& layout, int showCommand) 
   if (!RegisterClasses()) return nullptr;
   auto window = std::make_unique<ProgramWindow>();
   window->layout = &layout;
-  window->buttonFaceBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  window->buttonFaceBrush.Reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
   BuildMenus(*window);
   const int left = (GetSystemMetrics(SM_CXSCREEN) - layout.width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - layout.height) / 2;

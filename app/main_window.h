@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "base/owners.h"
 
 namespace harvester {
 
@@ -42,8 +43,8 @@ struct ProgramWindow {
   const WindowLayout* layout = nullptr;
   HWND hwnd = nullptr;
   std::vector<Control> controls;  // in table order
-  std::vector<HMENU> menus;       // the hidden pop-up menus, destroyed with the window
-  HBRUSH buttonFaceBrush = nullptr;
+  std::vector<UniqueMenu> menus;  // the hidden pop-up menus, destroyed with the window
+  UniqueBrush buttonFaceBrush;    // made with the button-face colour when the window is
   FileDialog fileDialog;
 
   ProgramWindow() = default;

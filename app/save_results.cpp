@@ -6,30 +6,12 @@
 #include "app/layout.h"
 #include "app/main_window.h"
 #include "automation/text_codec.h"
+#include "base/owners.h"
 
 namespace harvester {
 namespace {
 
 SaveFailureFunction g_failureFunction = nullptr;
-
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() { Close(); }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-  bool Close() {
-    if (!Valid()) return true;
-    const bool closed = CloseHandle(handle_) != FALSE;
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
@@ -57,9 +39,9 @@ DWORD CheckTargetWritable(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     return ERROR_ACCESS_DENIED;
-  FileHandle target(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (target.Valid()) return 0;
+  const UniqueFile target(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (target) return 0;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND ? 0 : error;
 }
@@ -86,9 +68,9 @@ DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
   if (!GetTempFileNameW(FolderOf(path).c_str(), L"hrv", 0, temporary)) return GetLastError();
   DWORD error = 0;
   {
-    FileHandle file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+    UniqueFile file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid()) {
+    if (!file) {
       error = GetLastError();
     } else {
       error = WriteAll(file.Get(), bytes);

@@ -12,27 +12,12 @@ namespace {
 constexpr DWORD kLongestServeMs = 20 * 60 * 1000;
 constexpr DWORD kStartTimeoutMs = 30000;
 
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  HANDLE* put() { return &handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 int ServeSite(DWORD parentId) {
-  OwnedHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
+  const UniqueHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
   testing::HttpServer server;
-  if (!server.Started() || !parent.get()) return 1;
+  if (!server.Started() || !parent) return 1;
   const std::string base = server.Url("");
   testing::Response list;
   list.body = MakeListPage(base);
@@ -45,15 +30,15 @@ int ServeSite(DWORD parentId) {
   }
   std::printf("port %u\n", static_cast<unsigned>(server.Port()));
   std::fflush(stdout);
-  WaitForSingleObject(parent.get(), kLongestServeMs);
+  WaitForSingleObject(parent.Get(), kLongestServeMs);
   return 0;
 }
 
 SiteServerProcess::SiteServerProcess() {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  OwnedHandle readEnd, writeEnd;
-  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) return;
-  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  UniqueHandle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return;
+  SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
 
   std::wstring path(MAX_PATH * 4, L'\0');
   path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
@@ -61,28 +46,28 @@ SiteServerProcess::SiteServerProcess() {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd.get();
+  startup.hStdOutput = writeEnd.Get();
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
     return;
   CloseHandle(info.hThread);
-  process_ = info.hProcess;
+  process_.Reset(info.hProcess);
 
   // "port <n>\n", within the time-out.
   std::string received;
   const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
   while (received.find('\n') == std::string::npos && GetTickCount64() < deadline) {
     DWORD available = 0;
-    if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+    if (!PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr)) break;
     if (available == 0) {
-      if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) break;
+      if (WaitForSingleObject(process_.Get(), 20) == WAIT_OBJECT_0) break;
       continue;
     }
     char buffer[64];
     DWORD read = 0;
-    if (!ReadFile(readEnd.get(), buffer, sizeof buffer, &read, nullptr) || read == 0) break;
+    if (!ReadFile(readEnd.Get(), buffer, sizeof buffer, &read, nullptr) || read == 0) break;
     received.append(buffer, read);
   }
   if (received.rfind("port ", 0) == 0) port_ = static_cast<unsigned short>(std::strtoul(received.c_str() + 5, nullptr, 10));
@@ -90,11 +75,10 @@ SiteServerProcess::SiteServerProcess() {
 
 SiteServerProcess::~SiteServerProcess() {
   if (!process_) return;
-  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_, 0);
-    WaitForSingleObject(process_, 5000);
+  if (WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.Get(), 0);
+    WaitForSingleObject(process_.Get(), 5000);
   }
-  CloseHandle(process_);
 }
 
 }  // namespace harvester::bench

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/owners.h"
+
 namespace harvester::bench {
 
 // The server process's main: serves the list page and the listings on 127.0.0.1, writes
@@ -22,7 +24,7 @@ class SiteServerProcess {
   unsigned short Port() const { return port_; }
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
   unsigned short port_ = 0;
 };
 

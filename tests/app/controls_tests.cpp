@@ -75,5 +75,47 @@ TEST_F(ControlsTest, HeldListDrawsNothingUntilResumedWithItsChanges) {
   EXPECT_FALSE(SetControlRedraw("没有这个控件", false));
 }
 
+// Resuming the drawing must ask for it. Windows' list box does not invalidate anything when it
+// is drawn again; Wine's invalidates itself only when a line it added while held fell on the
+// visible page. Whatever the control invalidated on its own while held is validated here, so
+// only the resume can put the list in the update region: all of it, the new lines with it.
+TEST_F(ControlsTest, ResumedListIsDrawnAgainWithTheLinesAddedWhileHeld) {
+  struct Row {
+    const char* what;
+    int linesBefore;  // drawn before the hold
+    int linesHeld;    // added while held
+  };
+  const Row rows[] = {
+      {"lines on the visible page", 0, 3},
+      {"lines below the visible page", 60, 3},
+  };
+  HWND list = FindProgramControl("列表框1")->hwnd;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    for (int i = 0; i < row.linesBefore; ++i) ListBoxAddItem("列表框1", "联系人：甲");
+    testing::PumpFor(50);
+    ASSERT_TRUE(SetControlRedraw("列表框1", false));
+    for (int i = 0; i < row.linesHeld; ++i) ListBoxAddItem("列表框1", "电话：13800000000");
+    ValidateRect(list, nullptr);
+    ASSERT_TRUE(SetControlRedraw("列表框1", true));
+
+    RECT client = {};
+    RECT update = {};
+    GetClientRect(list, &client);
+    EXPECT_TRUE(GetUpdateRect(list, &update, FALSE));
+    EXPECT_TRUE(EqualRect(&update, &client));
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(GetUpdateRgn(list, region, FALSE), ERROR);
+    for (int index = row.linesBefore; index < row.linesBefore + row.linesHeld; ++index) {
+      RECT line = {};
+      SendMessageW(list, LB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&line));
+      RECT shown = {};
+      if (IntersectRect(&shown, &line, &client)) EXPECT_TRUE(RectInRegion(region, &shown)) << index;
+    }
+    DeleteObject(region);
+  }
+}
+
 }  // namespace
 }  // namespace harvester

@@ -132,9 +132,9 @@ TEST_F(MainWindowTest, FrameTitleSizeAndPosition) {
 TEST_F(MainWindowTest, HiddenMenusHoldTheirItems) {
   ASSERT_EQ(window_->menus.size(), 3u);
   wchar_t item[64] = {};
-  GetMenuStringW(window_->menus[1], 2, item, 64, MF_BYPOSITION);
+  GetMenuStringW(window_->menus[1].Get(), 2, item, 64, MF_BYPOSITION);
   EXPECT_EQ(Text(item), Text(L"\u6e05\u7a7a\u8d26\u53f72"));
-  EXPECT_EQ(GetMenuItemCount(window_->menus[2]), 3);
+  EXPECT_EQ(GetMenuItemCount(window_->menus[2].Get()), 3);
 }
 
 TEST_F(MainWindowTest, ContentOfTheHiddenBoxes) {
@@ -178,6 +178,61 @@ TEST_F(MainWindowTest, ResultListAndLinkListDetails) {
   EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
   EXPECT_FALSE(SendMessageW(links, LVM_GETCOLUMNW, 1, reinterpret_cast<LPARAM>(&column)));
   EXPECT_EQ(SendMessageW(links, LVM_GETITEMCOUNT, 0, 0), 0);
+}
+
+// The system's window colours, set to others for as long as it lives: the colours the layout
+// fixes must not follow them.
+class OtherWindowColours {
+ public:
+  OtherWindowColours() {
+    for (int i = 0; i < 2; ++i) saved_[i] = GetSysColor(kElements[i]);
+    const COLORREF others[2] = {RGB(0, 0, 128), RGB(255, 255, 0)};
+    SetSysColors(2, kElements, others);
+  }
+  OtherWindowColours(const OtherWindowColours&) = delete;
+  OtherWindowColours& operator=(const OtherWindowColours&) = delete;
+  ~OtherWindowColours() { SetSysColors(2, kElements, saved_); }
+
+ private:
+  static constexpr INT kElements[2] = {COLOR_WINDOW, COLOR_WINDOWTEXT};
+  COLORREF saved_[2] = {};
+};
+
+TEST_F(MainWindowTest, ColourMessagesGiveTheLayoutsColours) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  constexpr COLORREF kBlack = RGB(0, 0, 0);
+  constexpr COLORREF kWhite = RGB(255, 255, 255);
+  struct Row {
+    const char* name;
+    UINT message;  // the one the control sends its parent before it draws
+    COLORREF text;
+    COLORREF background;  // of the text and of the brush
+  };
+  const Row rows[] = {
+      {"编辑框2", WM_CTLCOLORSTATIC, kBlack, kWhite},  // disabled: it asks as a static does
+      {"编辑框1", WM_CTLCOLOREDIT, kBlack, kWhite},
+      {"编辑框5", WM_CTLCOLOREDIT, RGB(255, 0, 0), face},
+      {"标签2", WM_CTLCOLORSTATIC, kBlack, face},
+      {"列表框1", WM_CTLCOLORLISTBOX, kBlack, kWhite},
+  };
+  const OtherWindowColours others;
+  HDC dc = CreateCompatibleDC(nullptr);
+  ASSERT_NE(dc, nullptr);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetTextColor(dc, RGB(1, 2, 3));
+    SetBkColor(dc, RGB(4, 5, 6));
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageW(window_->hwnd, row.message,
+                                                             reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(Hwnd(row.name))));
+    EXPECT_EQ(GetTextColor(dc), row.text);
+    EXPECT_EQ(GetBkColor(dc), row.background);
+    LOGBRUSH fill = {};
+    ASSERT_EQ(GetObjectW(brush, sizeof fill, &fill), static_cast<int>(sizeof fill));
+    EXPECT_EQ(fill.lbStyle, static_cast<UINT>(BS_SOLID));
+    EXPECT_EQ(fill.lbColor, row.background);
+  }
+  DeleteDC(dc);
 }
 
 TEST_F(MainWindowTest, OffScreenControlsLieOutsideTheClientArea) {

@@ -187,49 +187,19 @@ TEST(FatalErrorTest, MessageComposition) {
     EXPECT_EQ(ComposeFatalErrorMessage(row.text, row.code), row.expected) << row.text << row.code;
 }
 
-std::string g_reported;
-
-TEST(FatalErrorTest, FailedAllocationReportsItsSize) {
-  SetFatalErrorSink([](const std::string& message) {
-    g_reported = message;
-    throw std::runtime_error("fatal");
-  });
-  // Far more than the address space gives: the heap refuses it without touching memory.
-  const size_t huge = (size_t{1} << 62) + 40;
-  EXPECT_THROW((void)::operator new(huge), std::runtime_error);
-  SetFatalErrorSink(nullptr);
-  EXPECT_EQ(g_reported, ComposeFatalErrorMessage(
-                            "分配 " + std::to_string(static_cast<int>(huge)) + " 字节内存失败!", 0));
-}
-
 // Run only as the child of the next test: shows the real box.
 TEST(FatalErrorChild, ReportsAndEnds) {
   if (!std::getenv("HARVESTER_FATAL_CHILD")) GTEST_SKIP() << "run by FatalErrorTest.ShowsTheBox";
   ReportFatalError("无法找到指定DLL库文件中的输出命令“lstrlenA”", 0);
 }
 
-BOOL CALLBACK FindBoxText(HWND child, LPARAM found) {
-  wchar_t name[16] = {};
-  GetClassNameW(child, name, 16);
-  if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextLengthW(child) > 0)
-    *reinterpret_cast<std::string*>(found) += testing::WindowText(child);
-  return TRUE;
-}
-
 TEST(FatalErrorTest, ShowsTheBoxAndEndsWithMinusOne) {
-  std::wstring environment;
-  for (const wchar_t* block = GetEnvironmentStringsW(); *block; block += wcslen(block) + 1)
-    environment.append(block).push_back(L'\0');
-  environment.append(L"HARVESTER_FATAL_CHILD=1").push_back(L'\0');
-  wchar_t self[MAX_PATH * 4];
-  GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-  ChildProcess child(L"\"" + std::wstring(self) + L"\" --gtest_filter=FatalErrorChild.*",
-                     environment.c_str());
+  const std::wstring environment = testing::EnvironmentWith(L"HARVESTER_FATAL_CHILD=1");
+  ChildProcess child(testing::SelfCommandLine(L"FatalErrorChild.*"), environment.c_str());
   ASSERT_TRUE(child.Started());
   HWND box = child.WaitForWindow(Wide("错误"), kStartMs);
   ASSERT_NE(box, nullptr);
-  std::string text;
-  EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&text));
+  const std::string text = testing::MessageBoxText(box);
   // The box shows the message without the trailing line break.
   EXPECT_NE(text.find("运行时出错!"), std::string::npos) << text;
   EXPECT_NE(text.find("错误信息：无法找到指定DLL库文件中的输出命令“lstrlenA”"), std::string::npos) << text;

@@ -31,6 +31,40 @@ std::wstring ExecutableFolder() {
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
+std::wstring SelfCommandLine(std::wstring_view gtestFilter) {
+  std::wstring path(MAX_PATH * 4, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return L"\"" + path + L"\" --gtest_filter=" + std::wstring(gtestFilter);
+}
+
+std::wstring EnvironmentWith(std::wstring_view entry) {
+  std::wstring environment;
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* block = strings; block && *block; block += wcslen(block) + 1)
+    environment.append(block).push_back(L'\0');
+  if (strings) FreeEnvironmentStringsW(strings);
+  environment.append(entry).push_back(L'\0');
+  return environment;
+}
+
+namespace {
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM found) {
+  wchar_t name[16] = {};
+  GetClassNameW(child, name, 16);
+  if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextLengthW(child) > 0)
+    *reinterpret_cast<std::string*>(found) += WindowText(child);
+  return TRUE;
+}
+
+}  // namespace
+
+std::string MessageBoxText(HWND box) {
+  std::string text;
+  EnumChildWindows(box, CollectStaticText, reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
 ChildProcess::ChildProcess(const std::wstring& commandLine, const wchar_t* environment,
                            const StandardHandles* handles) {
   std::wstring line = commandLine;
@@ -46,24 +80,22 @@ ChildProcess::ChildProcess(const std::wstring& commandLine, const wchar_t* envir
   if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, handles != nullptr, CREATE_UNICODE_ENVIRONMENT,
                      const_cast<wchar_t*>(environment), nullptr, &startup, &info)) {
     CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    process_.Reset(info.hProcess);
     id_ = info.dwProcessId;
   }
 }
 
 ChildProcess::~ChildProcess() {
-  if (!process_) return;
-  if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
+  if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_.Get(), 99);
+    WaitForSingleObject(process_.Get(), 5000);
   }
-  CloseHandle(process_);
 }
 
 DWORD ChildProcess::WaitForExit(DWORD timeoutMs) {
-  if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  if (!process_ || WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
   DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process_, &code);
+  GetExitCodeProcess(process_.Get(), &code);
   return code;
 }
 
@@ -95,7 +127,7 @@ HWND ChildProcess::WaitForWindow(const std::wstring& title, DWORD timeoutMs) {
     WindowSearch search{id_, &title, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     if (search.found) return search.found;
-    if (GetTickCount64() >= end || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) break;
+    if (GetTickCount64() >= end || WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0) break;
     Sleep(50);
   }
   return nullptr;
@@ -103,27 +135,22 @@ HWND ChildProcess::WaitForWindow(const std::wstring& title, DWORD timeoutMs) {
 
 InputPipe::InputPipe() {
   SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-  if (!CreatePipe(&read_, &write_, &inherited, 0)) {
-    read_ = write_ = nullptr;
+  if (!CreatePipe(read_.Put(), write_.Put(), &inherited, 0)) {
+    (void)read_.Release();  // a refused pipe leaves nothing to close
+    (void)write_.Release();
     return;
   }
   // Only the read end goes to the child: a child holding the write end would never see the end.
-  SetHandleInformation(write_, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(write_.Get(), HANDLE_FLAG_INHERIT, 0);
 }
 
-InputPipe::~InputPipe() {
-  Close();
-  if (read_) CloseHandle(read_);
-}
+InputPipe::~InputPipe() = default;
 
 StandardHandles InputPipe::Handles() const {
-  return {read_, GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
+  return {read_.Get(), GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)};
 }
 
-void InputPipe::Close() {
-  if (write_) CloseHandle(write_);
-  write_ = nullptr;
-}
+void InputPipe::Close() { write_.Reset(); }
 
 namespace {
 
@@ -134,28 +161,23 @@ class TemporaryFile {
     wchar_t path[MAX_PATH + 16] = {};
     if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"out", 0, path)) return;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    handle_ = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) handle_ = nullptr;
+    file_.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (handle_) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return static_cast<bool>(file_); }
+  HANDLE Get() const { return file_.Get(); }
 
   std::string Content() const {
     std::string content;
-    if (!handle_ || SetFilePointer(handle_, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return content;
+    if (!file_ || SetFilePointer(file_.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return content;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(handle_, buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
+    while (ReadFile(file_.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
     return content;
   }
 
  private:
-  HANDLE handle_ = nullptr;
+  UniqueFile file_;
 };
 
 }  // namespace
@@ -163,8 +185,8 @@ class TemporaryFile {
 FinishedProcess RunToEnd(const std::wstring& commandLine, DWORD timeoutMs) {
   FinishedProcess finished;
   TemporaryFile output;
-  if (!output.get()) return finished;
-  const StandardHandles handles{nullptr, output.get(), GetStdHandle(STD_ERROR_HANDLE)};
+  if (!output) return finished;
+  const StandardHandles handles{nullptr, output.Get(), GetStdHandle(STD_ERROR_HANDLE)};
   {
     ChildProcess child(commandLine, nullptr, &handles);
     finished.exitCode = child.WaitForExit(timeoutMs);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/owners.h"
+
 namespace harvester::testing {
 
 // Program text (code page 936) of a UTF-16 literal, and back.
@@ -19,6 +21,13 @@ void PumpFor(DWORD ms);
 
 // The folder of the running test executable (where harvester.exe is built too), with a backslash.
 std::wstring ExecutableFolder();
+
+// The command line that runs this test executable again with only the tests of gtestFilter.
+std::wstring SelfCommandLine(std::wstring_view gtestFilter);
+// This process's environment with one more entry (NAME=VALUE), as a child's environment block.
+std::wstring EnvironmentWith(std::wstring_view entry);
+// The texts a message box shows (its static controls), as program text.
+std::string MessageBoxText(HWND box);
 
 // Standard handles given to a child process; each must be inheritable (or null for none).
 struct StandardHandles {
@@ -36,7 +45,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
-  bool Started() const { return process_ != nullptr; }
+  bool Started() const { return static_cast<bool>(process_); }
   DWORD Id() const { return id_; }
   // The exit code, or STILL_ACTIVE when the process did not end within timeoutMs.
   DWORD WaitForExit(DWORD timeoutMs);
@@ -44,7 +53,7 @@ class ChildProcess {
   HWND WaitForWindow(const std::wstring& title, DWORD timeoutMs);
 
  private:
-  HANDLE process_ = nullptr;
+  UniqueHandle process_;
   DWORD id_ = 0;
 };
 
@@ -60,8 +69,8 @@ class InputPipe {
   void Close();                     // closes the write end
 
  private:
-  HANDLE read_ = nullptr;
-  HANDLE write_ = nullptr;
+  UniqueHandle read_;
+  UniqueHandle write_;
 };
 
 struct FinishedProcess {

@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <string_view>
 
+#include "base/owners.h"
 #include "tools/driver/console_text.h"
 
 namespace harvester::driver {
@@ -12,38 +13,8 @@ namespace {
 constexpr DWORD kAnswerMs = 5000;            // a window that is not busy answers within this
 constexpr DWORD kRunBoundMs = 10 * 60 * 1000;  // the longest run `press` waits for
 
-class ProcessHandle {
- public:
-  explicit ProcessHandle(HANDLE handle) : handle_(handle) {}
-  ProcessHandle(const ProcessHandle&) = delete;
-  ProcessHandle& operator=(const ProcessHandle&) = delete;
-  ~ProcessHandle() {
-    if (handle_) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // The desktop this thread moved to stays open as long as the process runs.
-class DesktopHandle {
- public:
-  DesktopHandle() = default;
-  DesktopHandle(const DesktopHandle&) = delete;
-  DesktopHandle& operator=(const DesktopHandle&) = delete;
-  ~DesktopHandle() { reset(); }
-  void reset(HDESK desktop = nullptr) {
-    if (desktop_) CloseDesktop(desktop_);
-    desktop_ = desktop;
-  }
-  HDESK get() const { return desktop_; }
-
- private:
-  HDESK desktop_ = nullptr;
-};
-
-DesktopHandle g_desktop;
+UniqueDesktop g_desktop;
 
 std::wstring Lower(std::wstring_view text) {
   std::wstring lower(text);
@@ -52,11 +23,11 @@ std::wstring Lower(std::wstring_view text) {
 }
 
 bool RunsTheProgram(DWORD processId) {
-  ProcessHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-  if (!process.get()) return false;
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  if (!process) return false;
   std::wstring path(32768, L'\0');
   DWORD length = static_cast<DWORD>(path.size());
-  if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &length)) return false;
+  if (!QueryFullProcessImageNameW(process.Get(), 0, path.data(), &length)) return false;
   path.resize(length);
   const std::wstring name = Lower(path.substr(path.find_last_of(L"\\/") + 1));
   return name == kProgramName;
@@ -107,18 +78,17 @@ std::vector<HWND> SearchMainWindows(Session& session) {
   GetUserObjectInformationW(home, UOI_NAME, homeName, sizeof homeName, &length);
   for (const std::wstring& name : names) {
     if (Lower(name) == Lower(homeName)) continue;  // searched already
-    HDESK desktop = OpenNamedDesktop(name);
+    UniqueDesktop desktop(OpenNamedDesktop(name));
     if (!desktop) continue;
-    if (SetThreadDesktop(desktop)) {
+    if (SetThreadDesktop(desktop.Get())) {
       EnumWindows(MatchMain, reinterpret_cast<LPARAM>(&search));
       if (!search.found.empty()) {
-        g_desktop.reset(desktop);
+        g_desktop = std::move(desktop);
         session.onDesktop = true;
         return search.found;
       }
       SetThreadDesktop(home);
     }
-    CloseDesktop(desktop);
   }
   return {};
 }
@@ -154,12 +124,10 @@ std::wstring Seconds(ULONGLONG ms) {
 
 HWND FindMainWindow(Session& session) {
   if (!session.desktop.empty() && !session.onDesktop) {
-    HDESK desktop = OpenNamedDesktop(session.desktop);
-    if (!desktop || !SetThreadDesktop(desktop)) {
-      if (desktop) CloseDesktop(desktop);
+    UniqueDesktop desktop(OpenNamedDesktop(session.desktop));
+    if (!desktop || !SetThreadDesktop(desktop.Get()))
       throw Failure{L"cannot use the desktop \"" + session.desktop + L"\""};
-    }
-    g_desktop.reset(desktop);
+    g_desktop = std::move(desktop);
     session.onDesktop = true;
   }
   const ULONGLONG end = GetTickCount64() + session.timeoutMs;
