@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester {
 namespace {

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <utility>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 
 namespace harvester {
 namespace {

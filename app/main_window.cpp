@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "app/events.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester {
 namespace {

@@ -5,7 +5,7 @@
 #include "app/controls.h"
 #include "app/layout.h"
 #include "app/main_window.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 #include "base/owners.h"
 
 namespace harvester {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/events.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/main_window.h"
-#include "automation/dll_functions.h"
+#include "base/dll_functions.h"
 
 namespace harvester {
 namespace {
@@ -32,6 +32,7 @@ void EnterProgramFolder() {
 }  // namespace
 
 int StartUp() {
+  SetFatalErrorProgramEnd(EndProgram);
   OleInitialize(nullptr);
   EnterProgramFolder();
   // The layout is compiled into the program, so it is always readable here.

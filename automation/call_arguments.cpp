@@ -9,7 +9,7 @@
 
 #include "automation/call_results.h"
 #include "automation/com_ptr.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester::calls_internal {
 

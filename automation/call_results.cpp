@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "automation/com_ptr.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester::calls_internal {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "automation/com_ptr.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester {
 

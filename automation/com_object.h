@@ -1,15 +1,13 @@
 #pragma once
 // Owning handles for automation objects and VARIANTs.
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <oaidl.h>
 
-namespace harvester {
+#include "base/bytes.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace harvester {
 
 // Holds at most one counted IUnknown reference. Copying adds a reference; clearing,
 // overwriting or destroying the handle releases it.

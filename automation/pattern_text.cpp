@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstddef>
 
+#include "base/lead_byte.h"
+
 namespace harvester {
 namespace {
 
@@ -19,7 +21,7 @@ std::string ReplaceQuoteMarker(std::string_view pattern) {
       at += kQuoteMarker.size();
       continue;
     }
-    const bool twoBytes = static_cast<unsigned char>(pattern[at]) > 0x80 && at + 1 < pattern.size();
+    const bool twoBytes = IsLeadByte(pattern[at]) && at + 1 < pattern.size();
     const std::size_t step = twoBytes ? 2 : 1;
     result.append(pattern.substr(at, step));
     at += step;
@@ -36,7 +38,7 @@ int FindTextOffset(std::string_view subject, std::string_view text, int firstInd
   // after the index's byte offset, and the scan moves by whole characters from there.
   while (at < subject.size() && subject.size() - at >= text.size()) {
     if (subject.compare(at, text.size(), text) == 0) return static_cast<int>(at);
-    at += static_cast<unsigned char>(subject[at]) >= 0x80 ? 2 : 1;
+    at += IsLeadByte(subject[at]) ? 2 : 1;
   }
   return kNotFound;
 }

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "automation/calls.h"
-#include "automation/dll_functions.h"
+#include "base/dll_functions.h"
 #include "automation/pattern_text.h"
 
 namespace harvester {

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "base/lead_byte.h"
+
 namespace harvester {
 namespace {
 
@@ -56,7 +58,7 @@ std::string FullWidthToAscii(std::string_view text) {
   result.reserve(text.size());
   for (std::size_t at = 0; at < text.size();) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead <= 0x80 || at + 1 == text.size()) {
+    if (!IsLeadByte(lead) || at + 1 == text.size()) {
       result += text[at++];
       continue;
     }

@@ -4,8 +4,8 @@
 
 #include <climits>
 
-#include "automation/dll_functions.h"
-#include "automation/text_codec.h"
+#include "base/dll_functions.h"
+#include "base/text_codec.h"
 #include "harvest/combining_marks.h"
 
 namespace harvester {

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstddef>
 
+#include "base/lead_byte.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -10,7 +12,8 @@
 namespace harvester {
 namespace {
 
-// In program text a byte of 0x81..0xFF begins a two-byte character; 0x00..0x80 stand alone.
+// In program text a byte of 0x81..0xFF begins a two-byte character; 0x00..0x80 stand alone
+// (IsLeadByte; the vector code below asks the same question sixteen bytes at a time).
 //
 // Whether a position begins a character is decided by the bytes just before it, without
 // walking the text from its first byte. A byte of 0x00..0x80 is either a character of its own
@@ -57,7 +60,7 @@ std::size_t AfterLastSingleByte(const unsigned char* text, std::size_t from, std
   }
 #endif
   while (to > from) {
-    if (text[to - 1] <= 0x80) return to;
+    if (!IsLeadByte(text[to - 1])) return to;
     --to;
   }
   return from;

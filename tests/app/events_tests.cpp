@@ -10,7 +10,7 @@
 
 #include "app/controls.h"
 #include "app/events.h"
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
 

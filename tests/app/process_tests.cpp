@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/fatal_error.h"
+#include "base/fatal_error.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_support.h"
 #include "tools/demo-site/site_pages.h"

@@ -6,7 +6,7 @@
 
 #include "automation/calls.h"
 #include "automation/com_ptr.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 #include "tests/automation/test_object.h"
 
 namespace harvester {

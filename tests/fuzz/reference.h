@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/lead_byte.h"
 #include "harvest/combining_marks.h"
 
 namespace harvester::reference {
@@ -14,7 +15,7 @@ namespace harvester::reference {
 // True when byte offset at of text begins a character: walks from the first byte every time.
 inline bool OnBoundary(std::string_view text, std::size_t at) {
   std::size_t walk = 0;
-  while (walk < at) walk += static_cast<unsigned char>(text[walk]) > 0x80 ? 2 : 1;
+  while (walk < at) walk += IsLeadByte(text[walk]) ? 2 : 1;
   return walk == at;
 }
 
@@ -55,7 +56,7 @@ inline double ReadPageCount(std::string_view text) {
   std::size_t at = 0;
   while (at < text.size()) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    if (lead > 0x80 && at + 1 < text.size()) {
+    if (IsLeadByte(lead) && at + 1 < text.size()) {
       const unsigned char trail = static_cast<unsigned char>(text[at + 1]);
       if (lead == 0xA3 && trail >= 0xA1 && trail <= 0xFE) mapped += static_cast<char>(trail - 0x80);
       else if (lead == 0xA1 && trail == 0xA1) mapped += ' ';
@@ -83,7 +84,7 @@ inline std::string ReplaceQuoteMarker(std::string_view pattern) {
     if (pattern.size() - at >= kQuoteMarker.size() && pattern.compare(at, kQuoteMarker.size(), kQuoteMarker) == 0) {
       result += '"';
       at += kQuoteMarker.size();
-    } else if (static_cast<unsigned char>(pattern[at]) > 0x80 && at + 1 < pattern.size()) {
+    } else if (IsLeadByte(pattern[at]) && at + 1 < pattern.size()) {
       result += pattern[at];
       result += pattern[at + 1];
       at += 2;
@@ -94,13 +95,13 @@ inline std::string ReplaceQuoteMarker(std::string_view pattern) {
   return result;
 }
 
-// The byte offset of a found text: from the match's start, one character at a time (bytes of
-// 0x80 and above taken as lead bytes); -2 when not found.
+// The byte offset of a found text: from the match's start, one character at a time; -2 when
+// not found.
 inline int FindTextOffset(std::string_view subject, std::string_view text, int firstIndex) {
   std::size_t at = firstIndex > 0 ? static_cast<std::size_t>(firstIndex) - 1 : 0;
   if (at >= subject.size()) return -2;
   if (text.empty()) return 0;
-  for (; at < subject.size(); at += static_cast<unsigned char>(subject[at]) >= 0x80 ? 2 : 1) {
+  for (; at < subject.size(); at += IsLeadByte(subject[at]) ? 2 : 1) {
     if (subject.substr(at, text.size()) == text) return static_cast<int>(at);
   }
   return -2;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "automation/regex_object.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 #include "harvest/fetch.h"
 #include "harvest/page_text.h"
 #include "harvest/text_search.h"

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/fatal_error.h"
-#include "automation/dll_functions.h"
+#include "base/fatal_error.h"
+#include "base/dll_functions.h"
 
 namespace harvester {
 namespace {

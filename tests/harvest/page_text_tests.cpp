@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 #include "harvest/combining_marks.h"
 #include "harvest/page_text.h"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/events.h"
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester::testing {
 

@@ -1,11 +1,11 @@
-#include "automation/dll_functions.h"
+#include "base/dll_functions.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "app/fatal_error.h"
-#include "automation/text_codec.h"
+#include "base/fatal_error.h"
+#include "base/text_codec.h"
 
 namespace harvester {
 namespace {

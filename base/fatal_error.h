@@ -1,5 +1,6 @@
 #pragma once
 // The fatal-error box: the one failure the program shows before it ends with exit code -1.
+// Every layer may raise it; the shell says what ending the program involves.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -26,10 +27,9 @@ void SetFatalErrorSink(FatalErrorSink sink);
 // True while a fatal error is being reported: no control event is dispatched then.
 int FatalErrorDepth();
 
-// Tests stand in for the heap behind operator new: the function receives every request
-// (never 0 bytes) and returns the block or nullptr. Its blocks are given back with HeapFree on
-// the process heap, so it must take them from there. Pass nullptr to restore HeapAlloc.
-using HeapRequestFunction = void* (*)(std::size_t size);
-void SetHeapRequestFunction(HeapRequestFunction function);
+// What the program gives back before the process ends after the box (its windows, its
+// libraries, OLE); the shell sets it at start-up. Without it the process just ends.
+using ProgramEnd = void (*)(int exitCode);
+void SetFatalErrorProgramEnd(ProgramEnd end);
 
 }  // namespace harvester

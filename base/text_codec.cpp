@@ -1,4 +1,4 @@
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 #include <windows.h>
 

@@ -10,7 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/fatal_error.h"
+#include "base/allocation.h"
+#include "base/fatal_error.h"
 #include "tests/support/test_support.h"
 
 namespace harvester {
