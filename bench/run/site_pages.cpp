@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "automation/text_codec.h"
+#include "base/text_codec.h"
 
 namespace harvester::bench {
 namespace {
