@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "app/control_names.h"
+
 namespace harvester {
 namespace {
 
@@ -28,22 +30,22 @@ constexpr char kInstructions[] =
 
 constexpr DWORD kSingleLineEdit = ES_LEFT | ES_AUTOHSCROLL;
 constexpr DWORD kMultiLineEdit = ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-constexpr DWORD kResultList = LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
-constexpr DWORD kLinkList = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
+constexpr DWORD kResultListStyle = LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
+constexpr DWORD kLinkListStyle = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
 constexpr DWORD kPushButton = BS_PUSHBUTTON | BS_CENTER | BS_VCENTER;
 
 constexpr ControlLayout kControls[] = {
-    {"编辑框2", ControlKind::EditBox, 56, 16, 56, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, false, true, "1", {}},
-    {"标签2", ControlKind::Label, 16, 16, 176, 24, 0, 0, true, true, false, "共采集            页", {}},
-    {"通用对话框1", ControlKind::CommonDlg, 152, 152, 26, 26, 0, 0, false, false, false, "", {}},
-    {"列表框1", ControlKind::ListBox, 16, 56, 416, 264, kResultList, WS_EX_CLIENTEDGE, true, true, true, "",
+    {names::kPageCountBox, ControlKind::EditBox, 56, 16, 56, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, false, true, "1", {}},
+    {names::kCaptionLabel, ControlKind::Label, 16, 16, 176, 24, 0, 0, true, true, false, "共采集            页", {}},
+    {names::kFileDialog, ControlKind::CommonDlg, 152, 152, 26, 26, 0, 0, false, false, false, "", {}},
+    {names::kResultList, ControlKind::ListBox, 16, 56, 416, 264, kResultListStyle, WS_EX_CLIENTEDGE, true, true, true, "",
      kResultListBindings},
-    {"超级列表框3", ControlKind::ListView, 448, 40, 208, 256, kLinkList, WS_EX_CLIENTEDGE, true, true, true, "", {}},
-    {"编辑框1", ControlKind::EditBox, -216, -16, 176, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, true, true,
+    {names::kLinkList, ControlKind::ListView, 448, 40, 208, 256, kLinkListStyle, WS_EX_CLIENTEDGE, true, true, true, "", {}},
+    {names::kAddressBox, ControlKind::EditBox, -216, -16, 176, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, true, true,
      kDefaultAddress, {}},
-    {"按钮1", ControlKind::Button, 224, 16, 112, 24, kPushButton, 0, true, true, true, "开始采集",
+    {names::kStartButton, ControlKind::Button, 224, 16, 112, 24, kPushButton, 0, true, true, true, "开始采集",
      kStartButtonBindings},
-    {"编辑框5", ControlKind::EditBox, 328, 417, 552, 72, kMultiLineEdit, 0, true, true, true, kInstructions, {}},
+    {names::kInstructionBox, ControlKind::EditBox, 328, 417, 552, 72, kMultiLineEdit, 0, true, true, true, kInstructions, {}},
 };
 
 constexpr MenuLayout kMenus[] = {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/layout.h"
 #include "app/main_window.h"
@@ -108,9 +109,9 @@ void SetSaveFailureFunction(SaveFailureFunction function) { g_failureFunction = 
 void SaveResults(std::int32_t, std::int32_t, std::int32_t) {
   // The content is the list as it stands at the press, complete before the dialog opens.
   std::string content;
-  const int count = ListBoxItemCount("列表框1");
+  const int count = ListBoxItemCount(names::kResultList);
   for (int i = 0; i < count; ++i) {
-    content += ListBoxItemText("列表框1", i);
+    content += ListBoxItemText(names::kResultList, i);
     content += "\r\n";
   }
   FileDialog* dialog = MainFileDialog();

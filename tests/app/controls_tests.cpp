@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
@@ -17,60 +18,60 @@ class ControlsTest : public ::testing::Test {
 };
 
 TEST_F(ControlsTest, EditBoxReadsWhatItShowsNow) {
-  EXPECT_EQ(EditText("编辑框2"), "1");
-  SetWindowTextW(FindProgramControl("编辑框2")->hwnd, testing::Wide("12页").c_str());
-  EXPECT_EQ(EditText("编辑框2"), "12页");
+  EXPECT_EQ(EditText(names::kPageCountBox), "1");
+  SetWindowTextW(FindProgramControl(names::kPageCountBox)->hwnd, testing::Wide("12页").c_str());
+  EXPECT_EQ(EditText(names::kPageCountBox), "12页");
   EXPECT_EQ(EditText("没有这个控件"), "");
 }
 
 TEST_F(ControlsTest, ListBoxAppendsInOrderAndReadsBack) {
-  EXPECT_EQ(ListBoxItemCount("列表框1"), 0);
-  EXPECT_EQ(ListBoxAddItem("列表框1", "联系人：王五"), 0);
-  EXPECT_EQ(ListBoxAddItem("列表框1", "电话：13800000000", 7), 1);
-  EXPECT_EQ(ListBoxAddItem("列表框1", "a"), 2);  // unsorted: stays last
-  EXPECT_EQ(ListBoxItemCount("列表框1"), 3);
-  EXPECT_EQ(ListBoxItemText("列表框1", 0), "联系人：王五");
-  EXPECT_EQ(ListBoxItemText("列表框1", 2), "a");
-  HWND list = FindProgramControl("列表框1")->hwnd;
+  EXPECT_EQ(ListBoxItemCount(names::kResultList), 0);
+  EXPECT_EQ(ListBoxAddItem(names::kResultList, "联系人：王五"), 0);
+  EXPECT_EQ(ListBoxAddItem(names::kResultList, "电话：13800000000", 7), 1);
+  EXPECT_EQ(ListBoxAddItem(names::kResultList, "a"), 2);  // unsorted: stays last
+  EXPECT_EQ(ListBoxItemCount(names::kResultList), 3);
+  EXPECT_EQ(ListBoxItemText(names::kResultList, 0), "联系人：王五");
+  EXPECT_EQ(ListBoxItemText(names::kResultList, 2), "a");
+  HWND list = FindProgramControl(names::kResultList)->hwnd;
   EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 0, 0), 0);
   EXPECT_EQ(SendMessageW(list, LB_GETITEMDATA, 1, 0), 7);
-  for (int outside : {-1, 3, 1000}) EXPECT_EQ(ListBoxItemText("列表框1", outside), "") << outside;
+  for (int outside : {-1, 3, 1000}) EXPECT_EQ(ListBoxItemText(names::kResultList, outside), "") << outside;
 }
 
 TEST_F(ControlsTest, ListViewHoldsTheLinksOfAnyLength) {
-  EXPECT_EQ(ListViewItemCount("超级列表框3"), 0);
-  EXPECT_EQ(ListViewInsertItem("超级列表框3"), 0);
-  EXPECT_EQ(ListViewInsertItem("超级列表框3"), 1);
-  EXPECT_EQ(ListViewInsertItem("超级列表框3", -5), 2);  // negative: at the end
-  EXPECT_EQ(ListViewInsertItem("超级列表框3", 0), 0);
-  EXPECT_EQ(ListViewItemCount("超级列表框3"), 4);
-  EXPECT_EQ(ListViewText("超级列表框3", 0), "");
+  EXPECT_EQ(ListViewItemCount(names::kLinkList), 0);
+  EXPECT_EQ(ListViewInsertItem(names::kLinkList), 0);
+  EXPECT_EQ(ListViewInsertItem(names::kLinkList), 1);
+  EXPECT_EQ(ListViewInsertItem(names::kLinkList, -5), 2);  // negative: at the end
+  EXPECT_EQ(ListViewInsertItem(names::kLinkList, 0), 0);
+  EXPECT_EQ(ListViewItemCount(names::kLinkList), 4);
+  EXPECT_EQ(ListViewText(names::kLinkList, 0), "");
 
   // Lengths around the first buffer and its doublings.
   for (size_t length : {1u, 510u, 511u, 512u, 1023u, 1024u, 5000u}) {
     const std::string link = "http://m.example/" + std::string(length, 'x') + "联系";
-    ASSERT_TRUE(ListViewSetText("超级列表框3", 1, 0, link));
-    EXPECT_EQ(ListViewText("超级列表框3", 1), link) << length;
+    ASSERT_TRUE(ListViewSetText(names::kLinkList, 1, 0, link));
+    EXPECT_EQ(ListViewText(names::kLinkList, 1), link) << length;
   }
-  EXPECT_EQ(ListViewText("超级列表框3", 4), "");   // no such item
-  EXPECT_EQ(ListViewText("超级列表框3", 1, 3), "");  // no such column
-  EXPECT_TRUE(ListViewDeleteAll("超级列表框3"));
-  EXPECT_EQ(ListViewItemCount("超级列表框3"), 0);
+  EXPECT_EQ(ListViewText(names::kLinkList, 4), "");   // no such item
+  EXPECT_EQ(ListViewText(names::kLinkList, 1, 3), "");  // no such column
+  EXPECT_TRUE(ListViewDeleteAll(names::kLinkList));
+  EXPECT_EQ(ListViewItemCount(names::kLinkList), 0);
 }
 
 TEST_F(ControlsTest, HeldListDrawsNothingUntilResumedWithItsChanges) {
-  HWND list = FindProgramControl("列表框1")->hwnd;
+  HWND list = FindProgramControl(names::kResultList)->hwnd;
   testing::PumpFor(50);
   ValidateRect(list, nullptr);
-  EXPECT_TRUE(SetControlRedraw("列表框1", false));
-  ListBoxAddItem("列表框1", "联系人：甲");
+  EXPECT_TRUE(SetControlRedraw(names::kResultList, false));
+  ListBoxAddItem(names::kResultList, "联系人：甲");
   EXPECT_FALSE(GetUpdateRect(list, nullptr, FALSE));
-  EXPECT_TRUE(SetControlRedraw("列表框1", true));
-  EXPECT_EQ(ListBoxItemCount("列表框1"), 1);
+  EXPECT_TRUE(SetControlRedraw(names::kResultList, true));
+  EXPECT_EQ(ListBoxItemCount(names::kResultList), 1);
   // Drawn again: the line added while held and the lines added from now on.
   testing::PumpFor(50);
   ValidateRect(list, nullptr);
-  ListBoxAddItem("列表框1", "标题文本：乙");
+  ListBoxAddItem(names::kResultList, "标题文本：乙");
   EXPECT_TRUE(GetUpdateRect(list, nullptr, FALSE));
   EXPECT_FALSE(SetControlRedraw("没有这个控件", false));
 }
@@ -89,16 +90,16 @@ TEST_F(ControlsTest, ResumedListIsDrawnAgainWithTheLinesAddedWhileHeld) {
       {"lines on the visible page", 0, 3},
       {"lines below the visible page", 60, 3},
   };
-  HWND list = FindProgramControl("列表框1")->hwnd;
+  HWND list = FindProgramControl(names::kResultList)->hwnd;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     SendMessageW(list, LB_RESETCONTENT, 0, 0);
-    for (int i = 0; i < row.linesBefore; ++i) ListBoxAddItem("列表框1", "联系人：甲");
+    for (int i = 0; i < row.linesBefore; ++i) ListBoxAddItem(names::kResultList, "联系人：甲");
     testing::PumpFor(50);
-    ASSERT_TRUE(SetControlRedraw("列表框1", false));
-    for (int i = 0; i < row.linesHeld; ++i) ListBoxAddItem("列表框1", "电话：13800000000");
+    ASSERT_TRUE(SetControlRedraw(names::kResultList, false));
+    for (int i = 0; i < row.linesHeld; ++i) ListBoxAddItem(names::kResultList, "电话：13800000000");
     ValidateRect(list, nullptr);
-    ASSERT_TRUE(SetControlRedraw("列表框1", true));
+    ASSERT_TRUE(SetControlRedraw(names::kResultList, true));
 
     RECT client = {};
     RECT update = {};

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/events.h"
 #include "base/fatal_error.h"
@@ -74,36 +75,36 @@ class EventsTest : public ::testing::Test {
 
 // The list box keeps the binding of the layout: a left press calls the save operation.
 TEST_F(EventsTest, LayoutBindsTheButtonClickAndTheListPress) {
-  const Control& button = Named("按钮1");
-  const Control& list = Named("列表框1");
+  const Control& button = Named(names::kStartButton);
+  const Control& list = Named(names::kResultList);
   ASSERT_EQ(button.bindings.size(), 1u);
   EXPECT_EQ(button.bindings[0].event, kEventClicked);
   ASSERT_EQ(list.bindings.size(), 1u);
   EXPECT_EQ(list.bindings[0].event, kEventLeftDown);
-  for (const char* other : {"编辑框2", "标签2", "超级列表框3", "编辑框1", "编辑框5"})
+  for (const char* other : {names::kPageCountBox, names::kCaptionLabel, names::kLinkList, names::kAddressBox, names::kInstructionBox})
     EXPECT_TRUE(Named(other).bindings.empty()) << other;
 }
 
 TEST_F(EventsTest, LeftPressOnTheResultListFiresOnceOnAnItemAndOnTheEmptyArea) {
   static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
-  RecordEvents("列表框1", kPress);
-  ListBoxAddItem("列表框1", "联系人：张三");
-  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 5));  // on the item
-  Post("列表框1", WM_LBUTTONUP, 0, MAKELPARAM(10, 5));
+  RecordEvents(names::kResultList, kPress);
+  ListBoxAddItem(names::kResultList, "联系人：张三");
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 5));  // on the item
+  Post(names::kResultList, WM_LBUTTONUP, 0, MAKELPARAM(10, 5));
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].args, (std::vector<std::int32_t>{10, 5, 0}));
-  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(200, 200));  // below the items
-  Post("列表框1", WM_LBUTTONUP, 0, MAKELPARAM(200, 200));
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(200, 200));  // below the items
+  Post(names::kResultList, WM_LBUTTONUP, 0, MAKELPARAM(200, 200));
   ASSERT_EQ(g_calls.size(), 2u);
   EXPECT_EQ(g_calls[1].args, (std::vector<std::int32_t>{200, 200, 0}));
 }
 
 TEST_F(EventsTest, DoubleClickFiresThePressOnce) {
   static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
-  RecordEvents("列表框1", kPress);
+  RecordEvents(names::kResultList, kPress);
   // The system's order of a double click: down, up, double-click, up.
   for (UINT message : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
-    PostMessageW(Named("列表框1").hwnd, message, 0, MAKELPARAM(20, 20));
+    PostMessageW(Named(names::kResultList).hwnd, message, 0, MAKELPARAM(20, 20));
   PumpFor(50);
   EXPECT_EQ(g_calls.size(), 1u);
 }
@@ -111,12 +112,12 @@ TEST_F(EventsTest, DoubleClickFiresThePressOnce) {
 TEST_F(EventsTest, RightButtonWheelAndKeysFireNothingBound) {
   // With the layout's own bindings, only a left press would reach the save operation; the
   // recording set shows each message arrives as its own event number instead.
-  RecordEvents("列表框1", kRecordAll);
-  Post("列表框1", WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 4));
-  Post("列表框1", WM_RBUTTONUP, 0, MAKELPARAM(3, 4));
-  Post("列表框1", WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(3, 4));
-  Post("列表框1", WM_KEYDOWN, VK_DOWN, 1);
-  Post("列表框1", WM_KEYUP, VK_DOWN, 1);
+  RecordEvents(names::kResultList, kRecordAll);
+  Post(names::kResultList, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 4));
+  Post(names::kResultList, WM_RBUTTONUP, 0, MAKELPARAM(3, 4));
+  Post(names::kResultList, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(3, 4));
+  Post(names::kResultList, WM_KEYDOWN, VK_DOWN, 1);
+  Post(names::kResultList, WM_KEYUP, VK_DOWN, 1);
   std::vector<std::int32_t> numbers;
   for (const Call& call : g_calls) numbers.push_back(call.event);
   EXPECT_EQ(numbers, (std::vector<std::int32_t>{kEventRightDown, kEventRightUp, kEventWheel,
@@ -125,8 +126,8 @@ TEST_F(EventsTest, RightButtonWheelAndKeysFireNothingBound) {
 
 TEST_F(EventsTest, ButtonClickFiresEventZero) {
   static constexpr EventBinding kClick[] = {{kEventClicked, Record<kEventClicked>}};
-  RecordEvents("按钮1", kClick);
-  SendMessageW(Named("按钮1").hwnd, BM_CLICK, 0, 0);
+  RecordEvents(names::kStartButton, kClick);
+  SendMessageW(Named(names::kStartButton).hwnd, BM_CLICK, 0, 0);
   PumpFor(30);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].event, kEventClicked);
@@ -135,30 +136,30 @@ TEST_F(EventsTest, ButtonClickFiresEventZero) {
 
 TEST_F(EventsTest, HandlerAnsweringFalseKeepsThePressFromTheList) {
   static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
-  RecordEvents("列表框1", kPress);
-  for (const char* line : {"a", "b", "c"}) ListBoxAddItem("列表框1", line);
-  HWND list = Named("列表框1").hwnd;
+  RecordEvents(names::kResultList, kPress);
+  for (const char* line : {"a", "b", "c"}) ListBoxAddItem(names::kResultList, line);
+  HWND list = Named(names::kResultList).hwnd;
   RECT third;
   SendMessageW(list, LB_GETITEMRECT, 2, reinterpret_cast<LPARAM>(&third));
   const LPARAM at = MAKELPARAM(third.left + 4, third.top + 2);
 
   g_answer = false;
-  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, at);
-  Post("列表框1", WM_LBUTTONUP, 0, at);
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  Post(names::kResultList, WM_LBUTTONUP, 0, at);
   EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), LB_ERR);
 
   g_answer.reset();  // no answer: the list box gets the press and selects the item
-  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, at);
-  Post("列表框1", WM_LBUTTONUP, 0, at);
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  Post(names::kResultList, WM_LBUTTONUP, 0, at);
   EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 2);
   EXPECT_EQ(g_calls.size(), 2u);
 }
 
 TEST_F(EventsTest, NothingFiresWhileAFatalErrorIsReported) {
   static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
-  RecordEvents("列表框1", kPress);
+  RecordEvents(names::kResultList, kPress);
   static HWND list;
-  list = Named("列表框1").hwnd;
+  list = Named(names::kResultList).hwnd;
   SetFatalErrorSink([](const std::string&) {
     // The box would pump messages while it shows; a press arriving then must not run code.
     PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
@@ -168,7 +169,7 @@ TEST_F(EventsTest, NothingFiresWhileAFatalErrorIsReported) {
   EXPECT_THROW(ReportFatalError("x", 1), std::runtime_error);
   EXPECT_TRUE(g_calls.empty());
   EXPECT_EQ(FatalErrorDepth(), 0);
-  Post("列表框1", WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
   EXPECT_EQ(g_calls.size(), 1u);
 }
 
@@ -219,8 +220,8 @@ TEST(CommonEventTest, ArgumentsOfTheCommonEvents) {
 }
 
 TEST_F(EventsTest, TabAndShiftTabGoRoundTheFocusableControlsInReverseTableOrder) {
-  const char* const ring[] = {"编辑框5", "按钮1", "编辑框1", "超级列表框3", "列表框1"};
-  SetFocus(Named("编辑框5").hwnd);
+  const char* const ring[] = {names::kInstructionBox, names::kStartButton, names::kAddressBox, names::kLinkList, names::kResultList};
+  SetFocus(Named(names::kInstructionBox).hwnd);
   PumpFor(20);
   for (size_t step = 1; step <= 5; ++step) {
     Post(ring[(step - 1) % 5], WM_KEYDOWN, VK_TAB, 1);
@@ -239,14 +240,14 @@ TEST_F(EventsTest, TabAndShiftTabGoRoundTheFocusableControlsInReverseTableOrder)
 }
 
 TEST_F(EventsTest, EnterBreaksTheLineOnlyInTheInstructionBox) {
-  for (const char* name : {"编辑框1", "编辑框5"}) {
+  for (const char* name : {names::kAddressBox, names::kInstructionBox}) {
     HWND edit = Named(name).hwnd;
     const std::string before = WindowText(edit);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, 0);
     Post(name, WM_KEYDOWN, VK_RETURN, 1);
     const std::string after = WindowText(edit);
-    if (std::string(name) == "编辑框5") {
+    if (std::string(name) == names::kInstructionBox) {
       EXPECT_EQ(after, "\r\n" + before);
     } else {
       EXPECT_EQ(after, before);
@@ -256,7 +257,7 @@ TEST_F(EventsTest, EnterBreaksTheLineOnlyInTheInstructionBox) {
 }
 
 TEST_F(EventsTest, EscapeClosesTheWindowFromEveryControl) {
-  for (const char* name : {"编辑框5", "按钮1", "编辑框1", "超级列表框3", "列表框1"}) {
+  for (const char* name : {names::kInstructionBox, names::kStartButton, names::kAddressBox, names::kLinkList, names::kResultList}) {
     if (!window_) window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
     ASSERT_NE(window_, nullptr);
     SetFocus(Named(name).hwnd);

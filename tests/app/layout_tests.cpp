@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include "app/control_names.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
 
@@ -57,20 +58,20 @@ constexpr DWORD kEdit = ES_AUTOHSCROLL | WS_TABSTOP | WS_VISIBLE;
 constexpr DWORD kNotEdit1 = ES_MULTILINE | ES_NOHIDESEL | ES_READONLY | ES_PASSWORD | WS_HSCROLL | WS_VSCROLL;
 
 const ExpectedControl kExpected[] = {
-    {"编辑框2", L"Edit", {56, 16, 112, 40}, kEdit, kNotEdit1 | WS_BORDER, WS_EX_CLIENTEDGE, false, L"1"},
-    {"标签2", nullptr, {16, 16, 192, 40}, WS_VISIBLE, WS_TABSTOP | WS_BORDER, 0, true,
+    {names::kPageCountBox, L"Edit", {56, 16, 112, 40}, kEdit, kNotEdit1 | WS_BORDER, WS_EX_CLIENTEDGE, false, L"1"},
+    {names::kCaptionLabel, nullptr, {16, 16, 192, 40}, WS_VISIBLE, WS_TABSTOP | WS_BORDER, 0, true,
      L"\u5171\u91c7\u96c6            \u9875"},
-    {"列表框1", L"ListBox", {16, 56, 432, 320},
+    {names::kResultList, L"ListBox", {16, 56, 432, 320},
      LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_TABSTOP | WS_VISIBLE,
      LBS_SORT | LBS_MULTIPLESEL | LBS_EXTENDEDSEL, WS_EX_CLIENTEDGE, true, L""},
-    {"超级列表框3", L"SysListView32", {448, 40, 656, 296},
+    {names::kLinkList, L"SysListView32", {448, 40, 656, 296},
      LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP | WS_VISIBLE,
      LVS_NOCOLUMNHEADER | LVS_NOSORTHEADER | LVS_SORTASCENDING | LVS_SORTDESCENDING | LVS_EDITLABELS,
      WS_EX_CLIENTEDGE, true, L""},
-    {"编辑框1", L"Edit", {-216, -16, -40, 8}, kEdit, kNotEdit1, WS_EX_CLIENTEDGE, true, nullptr},
-    {"按钮1", L"Button", {224, 16, 336, 40}, BS_CENTER | BS_VCENTER | WS_TABSTOP | WS_VISIBLE, BS_DEFPUSHBUTTON, 0,
+    {names::kAddressBox, L"Edit", {-216, -16, -40, 8}, kEdit, kNotEdit1, WS_EX_CLIENTEDGE, true, nullptr},
+    {names::kStartButton, L"Button", {224, 16, 336, 40}, BS_CENTER | BS_VCENTER | WS_TABSTOP | WS_VISIBLE, BS_DEFPUSHBUTTON, 0,
      true, L"\u5f00\u59cb\u91c7\u96c6"},
-    {"编辑框5", L"Edit", {328, 417, 880, 489},
+    {names::kInstructionBox, L"Edit", {328, 417, 880, 489},
      ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP | WS_VISIBLE,
      ES_NOHIDESEL | ES_READONLY | WS_HSCROLL | WS_VSCROLL | WS_BORDER, 0, true, nullptr},
 };
@@ -100,7 +101,7 @@ TEST_F(MainWindowTest, ControlsStandAsLaidOut) {
 }
 
 TEST_F(MainWindowTest, StackingOrderIsTableOrder) {
-  const char* order[] = {"编辑框2", "标签2", "列表框1", "超级列表框3", "编辑框1", "按钮1", "编辑框5"};
+  const char* order[] = {names::kPageCountBox, names::kCaptionLabel, names::kResultList, names::kLinkList, names::kAddressBox, names::kStartButton, names::kInstructionBox};
   HWND child = GetWindow(window_->hwnd, GW_CHILD);
   for (const char* name : order) {
     SCOPED_TRACE(name);
@@ -138,10 +139,10 @@ TEST_F(MainWindowTest, HiddenMenusHoldTheirItems) {
 }
 
 TEST_F(MainWindowTest, ContentOfTheHiddenBoxes) {
-  const std::string address = WindowText(Hwnd("编辑框1"));
+  const std::string address = WindowText(Hwnd(names::kAddressBox));
   EXPECT_EQ(address.rfind("http://", 0), 0u);
   EXPECT_EQ(address.substr(address.size() - 20), "/danbaobaoxiantouzi/");
-  EXPECT_EQ(WindowText(Hwnd("编辑框5")),
+  EXPECT_EQ(WindowText(Hwnd(names::kInstructionBox)),
             Text(L"\u64cd\u4f5c\u6b65\u9aa4\uff1a\r\n\r\n1. \u5728\u8868\u683c\u4e2d\u53f3\u952e\u5355\u51fb\uff0c"
                  L"\u5bfc\u5165txt\u6587\u4ef6\u3002\r\n2.\u5728IP\u8bbe\u7f6e\u9009\u9879\uff0c\u8fdb\u884c"
                  L"\u5207\u6362IP\u548c\u53d1\u5e16\u9876\u8d34\u7684\u65f6\u95f4\u95f4\u9694\u8bbe\u7f6e\r\n3. "
@@ -149,8 +150,8 @@ TEST_F(MainWindowTest, ContentOfTheHiddenBoxes) {
 }
 
 TEST_F(MainWindowTest, ResultListAndLinkListDetails) {
-  HWND list = Hwnd("列表框1");
-  HWND links = Hwnd("超级列表框3");
+  HWND list = Hwnd(names::kResultList);
+  HWND links = Hwnd(names::kLinkList);
   EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
   EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), LB_ERR);
   // The standard item height of the font, plus one pixel.
@@ -209,11 +210,11 @@ TEST_F(MainWindowTest, ColourMessagesGiveTheLayoutsColours) {
     COLORREF background;  // of the text and of the brush
   };
   const Row rows[] = {
-      {"编辑框2", WM_CTLCOLORSTATIC, kBlack, kWhite},  // disabled: it asks as a static does
-      {"编辑框1", WM_CTLCOLOREDIT, kBlack, kWhite},
-      {"编辑框5", WM_CTLCOLOREDIT, RGB(255, 0, 0), face},
-      {"标签2", WM_CTLCOLORSTATIC, kBlack, face},
-      {"列表框1", WM_CTLCOLORLISTBOX, kBlack, kWhite},
+      {names::kPageCountBox, WM_CTLCOLORSTATIC, kBlack, kWhite},  // disabled: it asks as a static does
+      {names::kAddressBox, WM_CTLCOLOREDIT, kBlack, kWhite},
+      {names::kInstructionBox, WM_CTLCOLOREDIT, RGB(255, 0, 0), face},
+      {names::kCaptionLabel, WM_CTLCOLORSTATIC, kBlack, face},
+      {names::kResultList, WM_CTLCOLORLISTBOX, kBlack, kWhite},
   };
   const OtherWindowColours others;
   HDC dc = CreateCompatibleDC(nullptr);
@@ -238,7 +239,7 @@ TEST_F(MainWindowTest, ColourMessagesGiveTheLayoutsColours) {
 TEST_F(MainWindowTest, OffScreenControlsLieOutsideTheClientArea) {
   RECT client;
   GetClientRect(window_->hwnd, &client);
-  for (const char* name : {"超级列表框3", "编辑框1", "编辑框5"}) {
+  for (const char* name : {names::kLinkList, names::kAddressBox, names::kInstructionBox}) {
     SCOPED_TRACE(name);
     RECT rect = ClientRectOf(Hwnd(name));
     RECT overlap;

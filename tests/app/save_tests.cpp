@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/main_window.h"
 #include "app/save_results.h"
@@ -53,7 +54,7 @@ BOOL AnswerDialog(OPENFILENAMEW* settings) {
   seen.hasInitialFolder = settings->lpstrInitialDir != nullptr;
   seen.owner = settings->hwndOwner;
   g_dialogs.push_back(seen);
-  for (const std::string& line : g_addDuringDialog) ListBoxAddItem("列表框1", line);
+  for (const std::string& line : g_addDuringDialog) ListBoxAddItem(names::kResultList, line);
   if (!g_answer || g_answer->size() >= settings->nMaxFile) return FALSE;
   wcscpy(settings->lpstrFile, g_answer->c_str());
   return TRUE;
@@ -122,11 +123,11 @@ class SaveTest : public ::testing::Test {
 
   std::wstring In(const std::wstring& name) const { return folder_ + L"\\" + name; }
   void AddLines(std::initializer_list<const char*> lines) {
-    for (const char* line : lines) ASSERT_GE(ListBoxAddItem("列表框1", line), 0);
+    for (const char* line : lines) ASSERT_GE(ListBoxAddItem(names::kResultList, line), 0);
   }
   // A left press on the result list, as the user gives it.
   void PressList() {
-    HWND list = FindControl(*window_, "列表框1")->hwnd;
+    HWND list = FindControl(*window_, names::kResultList)->hwnd;
     PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 30));
     PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(30, 30));
     PumpFor(30);
@@ -164,8 +165,8 @@ TEST_F(SaveTest, WritesTheLinesAsTheListHoldsThemToTheConfirmedPath) {
   };
   int n = 0;
   for (const Row& row : rows) {
-    SendMessageW(FindControl(*window_, "列表框1")->hwnd, LB_RESETCONTENT, 0, 0);
-    for (const char* line : row.lines) ListBoxAddItem("列表框1", line);
+    SendMessageW(FindControl(*window_, names::kResultList)->hwnd, LB_RESETCONTENT, 0, 0);
+    for (const char* line : row.lines) ListBoxAddItem(names::kResultList, line);
     g_answer = In(L"results" + std::to_wstring(++n) + L".txt");
     PressList();
     EXPECT_EQ(FileBytes(*g_answer), row.bytes) << n;  // narrow literals here are GBK already

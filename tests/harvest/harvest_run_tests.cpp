@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/layout.h"
 #include "app/main_window.h"
@@ -194,7 +195,7 @@ TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
   SetPageCount(L"2");
   server_.Route(kListPath, Page(ListPage({"/l/slow.html"})));
   server_.Route("/l/slow.html", Page(Listing(L"慢", L"郑", {}), 800));
-  HWND start = Hwnd("按钮1");
+  HWND start = Hwnd(names::kStartButton);
   HWND results = Hwnd(kResultList);
   std::thread user([&] {
     if (!server_.WaitForRequests(2, 10000)) return;

@@ -1,5 +1,6 @@
 #include "tests/harvest/run_fixture.h"
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/layout.h"
 #include "harvest/harvest_run.h"
@@ -68,7 +69,7 @@ void HarvestRunTest::TearDown() {
 
 HWND HarvestRunTest::Hwnd(const char* control) { return FindControl(*window_, control)->hwnd; }
 
-void HarvestRunTest::SetPageCount(const wchar_t* text) { SetWindowTextW(Hwnd("编辑框2"), text); }
+void HarvestRunTest::SetPageCount(const wchar_t* text) { SetWindowTextW(Hwnd(names::kPageCountBox), text); }
 
 std::string HarvestRunTest::ListPage(std::initializer_list<std::string> links) const {
   return ListPage(std::vector<std::string>(links));
@@ -96,7 +97,7 @@ std::vector<std::string> HarvestRunTest::Targets() const {
 }
 
 void HarvestRunTest::ClickStart() {
-  SendMessageW(Hwnd("按钮1"), BM_CLICK, 0, 0);
+  SendMessageW(Hwnd(names::kStartButton), BM_CLICK, 0, 0);
   PumpFor(50);
 }
 

@@ -10,13 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/main_window.h"
 #include "tests/support/http_server.h"
 
 namespace harvester::testing {
 
-inline constexpr char kResultList[] = "列表框1";
-inline constexpr char kLinkList[] = "超级列表框3";
+using names::kLinkList;
+using names::kResultList;
 inline constexpr char kListPath[] = "/sh_shouji/";
 
 // UTF-8 bytes of a UTF-16 text, as the site sends them.
