@@ -1,13 +1,8 @@
-// The non-visual file dialog component: its settings turned into the system's open or save
-// dialog.
-#include <windows.h>
-
-#include <commdlg.h>
+#include "app/file_dialog.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "app/main_window.h"
 #include "base/text_codec.h"
 
 namespace harvester {
@@ -29,6 +24,8 @@ std::wstring SystemFilter(const std::string& filter) {
 }
 
 }  // namespace
+
+void SetDialogKind(FileDialog& dialog, int kind) { dialog.kind = std::clamp(kind, 0, 3); }
 
 void SetFileDialogFunction(FileDialogFunction function) { g_dialogFunction = function; }
 

@@ -260,8 +260,6 @@ void BuildMenus(ProgramWindow& window) {
 
 ProgramWindow::~ProgramWindow() = default;
 
-void SetDialogKind(FileDialog& dialog, int kind) { dialog.kind = std::clamp(kind, 0, 3); }
-
 ProgramWindow* CreateProgramWindow(const WindowLayout& layout, int showCommand) {
   if (!RegisterClasses()) return nullptr;
   auto window = std::make_unique<ProgramWindow>();

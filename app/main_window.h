@@ -2,36 +2,16 @@
 // Program windows made from a layout: the window, its controls and its non-visual file dialog.
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/file_dialog.h"
 #include "app/layout.h"
 #include "base/owners.h"
 
 namespace harvester {
-
-// Settings of the non-visual file dialog component; they live as long as the window.
-struct FileDialog {
-  int kind = 0;           // 0 open-file, 1 save-file; 2 and 3 other kinds, clamped to 0..3
-  std::string filter;     // display names and patterns separated by "|"
-  std::wstring fileName;  // the path confirmed last, also the name the dialog opens with
-  std::wstring defaultExtension;  // added by the dialog to a name typed without one; none when empty
-};
-
-void SetDialogKind(FileDialog& dialog, int kind);
-
-// Shows the dialog of the component's kind modally over owner. True when the user confirmed
-// a file: fileName then holds its full path. False on cancel, fileName unchanged.
-bool OpenFileDialog(FileDialog& dialog, HWND owner);
-
-// Tests answer in place of the user: the function receives the dialog's settings exactly as
-// the system dialog would and returns what the system dialog would. nullptr restores it.
-using FileDialogFunction = BOOL (*)(OPENFILENAMEW* settings);
-void SetFileDialogFunction(FileDialogFunction function);
 
 struct Control {
   const ControlLayout* layout;

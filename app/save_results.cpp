@@ -4,6 +4,7 @@
 
 #include "app/control_names.h"
 #include "app/controls.h"
+#include "app/file_dialog.h"
 #include "app/layout.h"
 #include "app/main_window.h"
 #include "base/text_codec.h"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/control_names.h"
+#include "app/file_dialog.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
 

@@ -13,6 +13,7 @@
 
 #include "app/control_names.h"
 #include "app/controls.h"
+#include "app/file_dialog.h"
 #include "app/main_window.h"
 #include "app/save_results.h"
 #include "tests/support/test_support.h"

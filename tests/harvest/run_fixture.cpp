@@ -2,6 +2,7 @@
 
 #include "app/control_names.h"
 #include "app/controls.h"
+#include "app/file_dialog.h"
 #include "app/layout.h"
 #include "harvest/harvest_run.h"
 #include "tests/support/test_support.h"
