@@ -34,19 +34,25 @@ constexpr DWORD kResultListStyle = LBS_NOTIFY | LBS_USETABSTOPS | LBS_NOINTEGRAL
 constexpr DWORD kLinkListStyle = LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
 constexpr DWORD kPushButton = BS_PUSHBUTTON | BS_CENTER | BS_VCENTER;
 
+// Each ID is 1000 plus the row number; the file dialog has no window and no ID.
 constexpr ControlLayout kControls[] = {
-    {names::kPageCountBox, ControlKind::EditBox, 56, 16, 56, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, false, true, "1", {}},
-    {names::kCaptionLabel, ControlKind::Label, 16, 16, 176, 24, 0, 0, true, true, false, "共采集            页", {}},
-    {names::kFileDialog, ControlKind::CommonDlg, 152, 152, 26, 26, 0, 0, false, false, false, "", {}},
-    {names::kResultList, ControlKind::ListBox, 16, 56, 416, 264, kResultListStyle, WS_EX_CLIENTEDGE, true, true, true, "",
-     kResultListBindings},
-    {names::kLinkList, ControlKind::ListView, 448, 40, 208, 256, kLinkListStyle, WS_EX_CLIENTEDGE, true, true, true, "", {}},
-    {names::kAddressBox, ControlKind::EditBox, -216, -16, 176, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, true, true,
-     kDefaultAddress, {}},
-    {names::kStartButton, ControlKind::Button, 224, 16, 112, 24, kPushButton, 0, true, true, true, "开始采集",
+    {names::kPageCountBox, 1001, ControlKind::EditBox, 56, 16, 56, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, false,
+     true, "1", {}},
+    {names::kCaptionLabel, 1002, ControlKind::Label, 16, 16, 176, 24, 0, 0, true, true, false,
+     "共采集            页", {}},
+    {names::kFileDialog, 0, ControlKind::CommonDlg, 152, 152, 26, 26, 0, 0, false, false, false, "", {}},
+    {names::kResultList, 1004, ControlKind::ListBox, 16, 56, 416, 264, kResultListStyle, WS_EX_CLIENTEDGE, true, true,
+     true, "", kResultListBindings},
+    {names::kLinkList, 1005, ControlKind::ListView, 448, 40, 208, 256, kLinkListStyle, WS_EX_CLIENTEDGE, true, true,
+     true, "", {}},
+    {names::kAddressBox, 1006, ControlKind::EditBox, -216, -16, 176, 24, kSingleLineEdit, WS_EX_CLIENTEDGE, true, true,
+     true, kDefaultAddress, {}},
+    {names::kStartButton, 1007, ControlKind::Button, 224, 16, 112, 24, kPushButton, 0, true, true, true, "开始采集",
      kStartButtonBindings},
-    {names::kInstructionBox, ControlKind::EditBox, 328, 417, 552, 72, kMultiLineEdit, 0, true, true, true, kInstructions, {}},
+    {names::kInstructionBox, 1008, ControlKind::EditBox, 328, 417, 552, 72, kMultiLineEdit, 0, true, true, true,
+     kInstructions, {}},
 };
+static_assert(ControlIdsAreSound(kControls));
 
 constexpr MenuLayout kMenus[] = {
     {"菜单a", false, {"批量导入账号", "删除选中账号", "清空账号"}},

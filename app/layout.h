@@ -38,6 +38,7 @@ struct EventBinding {
 
 struct ControlLayout {
   const char* name;
+  int id;  // the child window's ID (its hMenu), unique in the window; 0 for a kind with no window
   ControlKind kind;
   int left, top, width, height;
   DWORD style;    // kind-specific styles; WS_CHILD, visibility and WS_DISABLED are added from the flags
@@ -60,6 +61,22 @@ struct WindowLayout {
   std::span<const ControlLayout> controls;
   std::span<const MenuLayout> menus;
 };
+
+// Whether every control with a window has an ID of its own that a WM_COMMAND can carry (1 to
+// 0xFFFF), and every control without one has none.
+constexpr bool ControlIdsAreSound(std::span<const ControlLayout> controls) {
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const ControlLayout& control = controls[i];
+    if (control.kind == ControlKind::CommonDlg) {
+      if (control.id != 0) return false;
+      continue;
+    }
+    if (control.id < 1 || control.id > 0xFFFF) return false;
+    for (size_t k = 0; k < i; ++k)
+      if (controls[k].id == control.id) return false;
+  }
+  return true;
+}
 
 // The main window, its controls in table order (the first is on top).
 const WindowLayout& MainWindowLayout();
