@@ -5,59 +5,29 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/control_creation.h"
 #include "app/events.h"
+#include "app/label_control.h"
 #include "base/text_codec.h"
 
 namespace harvester {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"HarvesterWindow";
-constexpr wchar_t kLabelClass[] = L"HarvesterLabel";
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kRed = RGB(255, 0, 0);
 
+// Owns the window objects; only the end of the last window and DestroyAllProgramWindows walk it.
 std::vector<std::unique_ptr<ProgramWindow>> g_loadedWindows;
 bool g_loopStarted = false;
+ATOM g_windowClass = 0;
 
-HFONT DefaultFont() { return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)); }
-
-// The label draws its one line itself: left-aligned, vertically centred, black on the
-// button face, with a transparent text background.
-LRESULT CALLBACK LabelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SETFONT:
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
-      if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, TRUE);
-      return 0;
-    case WM_GETFONT:
-      return GetWindowLongPtrW(hwnd, GWLP_USERDATA);
-    case WM_SETTEXT: {
-      const LRESULT result = DefWindowProcW(hwnd, message, wParam, lParam);
-      InvalidateRect(hwnd, nullptr, TRUE);
-      return result;
-    }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      const PaintDC paint(hwnd);
-      HDC dc = paint.Get();
-      RECT client;
-      GetClientRect(hwnd, &client);
-      // Its colours come from the parent, as a static control's do.
-      auto fill = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(hwnd), WM_CTLCOLORSTATIC,
-                                                        reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd)));
-      FillRect(dc, &client, fill ? fill : GetSysColorBrush(COLOR_BTNFACE));
-      std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
-      text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-      const SelectedObject font(dc, reinterpret_cast<HFONT>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)));
-      SetBkMode(dc, TRANSPARENT);
-      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client,
-                DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOCLIP);
-      return 0;
-    }
-  }
-  return DefWindowProcW(hwnd, message, wParam, lParam);
+// The control of window whose window is child: found by the child's ID, and only when that
+// ID's control is this very child (another window's control may carry the same ID).
+Control* ChildControl(ProgramWindow& window, HWND child) {
+  Control* control = FindControlById(window, GetDlgCtrlID(child));
+  return control && control->hwnd == child ? control : nullptr;
 }
 
 // The colours the layout fixes, whatever the system's colours: the bordered edit boxes and the
@@ -81,8 +51,8 @@ std::optional<ControlColors> ColorsOf(const ControlLayout& layout) {
 
 // WM_CTLCOLOR* of a control: its brush after setting dc's colours; nullptr leaves the control
 // to the default colours.
-HBRUSH OnControlColor(ProgramWindow& window, HDC dc, HWND control) {
-  const Control* found = FindControlOfHwnd(control, nullptr);
+HBRUSH OnControlColor(ProgramWindow& window, HDC dc, HWND child) {
+  const Control* found = ChildControl(window, child);
   const std::optional<ControlColors> colors = found ? ColorsOf(*found->layout) : std::nullopt;
   if (!colors) return nullptr;
   SetTextColor(dc, colors->text);
@@ -95,29 +65,53 @@ HBRUSH OnControlColor(ProgramWindow& window, HDC dc, HWND control) {
   return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
 }
 
-void OnDestroyed(HWND hwnd) {
+// A click a button of this window reflects to it fires the button's event 0. The notification
+// names the control by its ID and its window; both must be this window's button. True when
+// the message was a click notification.
+bool OnCommand(ProgramWindow& window, WPARAM wParam, LPARAM lParam) {
+  if (HIWORD(wParam) != BN_CLICKED || !lParam) return false;
+  Control* control = FindControlById(window, LOWORD(wParam));
+  if (control && control->hwnd == reinterpret_cast<HWND>(lParam) && control->layout->kind == ControlKind::Button)
+    FireEvent(window, *control, kEventClicked, {});
+  return true;
+}
+
+// The window object arrives as the creation parameter and stays with the window.
+void OnNcCreate(HWND hwnd, const CREATESTRUCTW& create) {
+  auto* window = static_cast<ProgramWindow*>(create.lpCreateParams);
+  if (!window) return;
+  window->hwnd = hwnd;
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(window));
+}
+
+// Removes window from the loaded windows, destroying its object; false when it was not there.
+bool Unload(const ProgramWindow* window) {
   auto it = std::find_if(g_loadedWindows.begin(), g_loadedWindows.end(),
-                         [hwnd](const auto& window) { return window->hwnd == hwnd; });
-  if (it == g_loadedWindows.end()) return;
-  (*it)->hwnd = nullptr;
+                         [window](const auto& loaded) { return loaded.get() == window; });
+  if (it == g_loadedWindows.end()) return false;
   g_loadedWindows.erase(it);
+  return true;
+}
+
+// The last message of the window: its object goes, and with the last window the loop ends.
+void OnNcDestroy(HWND hwnd, ProgramWindow* window) {
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  if (!window) return;
+  window->hwnd = nullptr;
+  if (!Unload(window)) return;
   const bool anyLeft = std::any_of(g_loadedWindows.begin(), g_loadedWindows.end(),
-                                   [](const auto& window) { return IsWindow(window->hwnd); });
+                                   [](const auto& loaded) { return IsWindow(loaded->hwnd); });
   if (!anyLeft && g_loopStarted) PostQuitMessage(0);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  ProgramWindow* window = FindProgramWindow(hwnd);
+  ProgramWindow* window = FindProgramWindow(hwnd);  // nullptr until WM_NCCREATE
   switch (message) {
+    case WM_NCCREATE:
+      OnNcCreate(hwnd, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
+      break;
     case WM_COMMAND:
-      if (window && HIWORD(wParam) == BN_CLICKED && lParam) {
-        ProgramWindow* owner = nullptr;
-        if (Control* control = FindControlOfHwnd(reinterpret_cast<HWND>(lParam), &owner);
-            control && control->layout->kind == ControlKind::Button) {
-          FireEvent(*owner, *control, kEventClicked, {});
-        }
-        return 0;
-      }
+      if (window && OnCommand(*window, wParam, lParam)) return 0;
       break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
@@ -128,18 +122,18 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       }
       break;
     case WM_NCDESTROY:
-      OnDestroyed(hwnd);
+      OnNcDestroy(hwnd, window);
       break;
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 bool RegisterClasses() {
-  static bool registered = false;
-  if (registered) return true;
+  if (g_windowClass) return true;
   INITCOMMONCONTROLSEX common = {sizeof common, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&common);
   HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (!RegisterLabelClass(instance)) return false;
   WNDCLASSEXW windowClass = {};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
@@ -148,112 +142,25 @@ bool RegisterClasses() {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kWindowClass;
-  if (!RegisterClassExW(&windowClass)) return false;
-  WNDCLASSEXW labelClass = {};
-  labelClass.cbSize = sizeof labelClass;
-  labelClass.lpfnWndProc = LabelProc;
-  labelClass.hInstance = instance;
-  labelClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  labelClass.lpszClassName = kLabelClass;
-  if (!RegisterClassExW(&labelClass)) return false;
-  registered = true;
-  return true;
+  g_windowClass = RegisterClassExW(&windowClass);
+  return g_windowClass != 0;
 }
 
-const wchar_t* ClassOf(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::EditBox: return L"EDIT";
-    case ControlKind::Label: return kLabelClass;
-    case ControlKind::ListBox: return L"LISTBOX";
-    case ControlKind::ListView: return WC_LISTVIEWW;
-    case ControlKind::Button: return L"BUTTON";
-    case ControlKind::CommonDlg: break;
-  }
-  return nullptr;
+// Whether hwnd is a window of this process made from the program's window class: only such a
+// window's user data is a window object.
+bool IsProgramWindowHandle(HWND hwnd) {
+  if (!hwnd || !g_windowClass) return false;
+  DWORD process = 0;
+  if (!GetWindowThreadProcessId(hwnd, &process) || process != GetCurrentProcessId()) return false;
+  return GetClassWord(hwnd, GCW_ATOM) == g_windowClass;
 }
 
-// A single-line edit box is made at least as high as its font's text plus both edges.
-int EditBoxHeight(HWND edit, int height) {
-  if (GetWindowLongW(edit, GWL_STYLE) & ES_MULTILINE) return height;
-  const WindowDC dc(edit);
-  TEXTMETRICW metrics = {};
-  {
-    const SelectedObject font(dc.Get(), DefaultFont());
-    GetTextMetricsW(dc.Get(), &metrics);
-  }
-  return std::max(height, static_cast<int>(metrics.tmHeight) + 2 * GetSystemMetrics(SM_CYEDGE));
-}
-
-void FinishControl(HWND hwnd, const ControlLayout& layout) {
-  switch (layout.kind) {
-    case ControlKind::EditBox: {
-      const int height = EditBoxHeight(hwnd, layout.height);
-      if (height != layout.height) SetWindowPos(hwnd, nullptr, 0, 0, layout.width, height, SWP_NOMOVE | SWP_NOZORDER);
-      break;
-    }
-    case ControlKind::ListBox: {
-      const LRESULT itemHeight = SendMessageW(hwnd, LB_GETITEMHEIGHT, 0, 0);
-      if (itemHeight > 0) SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, MAKELPARAM(itemHeight + 1, 0));
-      break;
-    }
-    case ControlKind::ListView: {
-      SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-                   LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_SUBITEMIMAGES | LVS_EX_INFOTIP);
-      SendMessageW(hwnd, LVM_SETTEXTCOLOR, 0, kBlack);
-      SendMessageW(hwnd, LVM_SETTEXTBKCOLOR, 0, kWhite);
-      SendMessageW(hwnd, LVM_SETBKCOLOR, 0, kWhite);
-      std::wstring title = TextToWide("网址");
-      LVCOLUMNW column = {};
-      column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-      column.fmt = LVCFMT_LEFT;
-      column.cx = 200;
-      column.pszText = title.data();
-      SendMessageW(hwnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
-      break;
-    }
-    default:
-      break;
-  }
-}
-
-bool CreateControls(ProgramWindow& window) {
-  HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlLayout& layout : window.layout->controls) {
-    Control control{&layout, nullptr, {layout.bindings.begin(), layout.bindings.end()}};
-    if (const wchar_t* className = ClassOf(layout.kind)) {
-      const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | layout.style | (layout.tabStop ? WS_TABSTOP : 0) |
-                          (layout.enabled ? 0 : WS_DISABLED);
-      control.hwnd = CreateWindowExW(layout.exStyle, className, TextToWide(layout.text).c_str(), style, layout.left,
-                                     layout.top, layout.width, layout.height, window.hwnd, nullptr, instance, nullptr);
-      if (!control.hwnd) return false;
-      SendMessageW(control.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
-      FinishControl(control.hwnd, layout);
-    }
-    window.controls.push_back(std::move(control));
-  }
-  return true;
-}
-
-// Stacking order = table order, the first control on top, whatever order they were made in.
-void ArrangeStacking(ProgramWindow& window) {
-  HWND above = HWND_TOP;
-  for (const Control& control : window.controls) {
-    if (!control.hwnd) continue;
-    SetWindowPos(control.hwnd, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    above = control.hwnd;
-  }
-}
-
-// Hidden top-level menus are not added to the bar, so the window gets no menu bar at all;
-// their pop-ups still exist, with no behaviour.
-void BuildMenus(ProgramWindow& window) {
-  for (const MenuLayout& menu : window.layout->menus) {
-    UniqueMenu popup(CreatePopupMenu());
-    if (!popup) continue;
-    UINT id = 1;
-    for (const char* item : menu.items) AppendMenuW(popup.Get(), MF_STRING, id++, TextToWide(item).c_str());
-    window.menus.push_back(std::move(popup));
-  }
+// The frame keeps the layout's outer size even where the system made it otherwise.
+void KeepOuterSize(HWND hwnd, const WindowLayout& layout) {
+  RECT frame;
+  GetWindowRect(hwnd, &frame);
+  if (frame.right - frame.left != layout.width || frame.bottom - frame.top != layout.height)
+    SetWindowPos(hwnd, nullptr, 0, 0, layout.width, layout.height, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 }  // namespace
@@ -262,58 +169,50 @@ ProgramWindow::~ProgramWindow() = default;
 
 ProgramWindow* CreateProgramWindow(const WindowLayout& layout, int showCommand) {
   if (!RegisterClasses()) return nullptr;
-  auto window = std::make_unique<ProgramWindow>();
+  ProgramWindow* window = g_loadedWindows.emplace_back(std::make_unique<ProgramWindow>()).get();
   window->layout = &layout;
   window->buttonFaceBrush.Reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
   BuildMenus(*window);
   const int left = (GetSystemMetrics(SM_CXSCREEN) - layout.width) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - layout.height) / 2;
-  ProgramWindow* raw = window.get();
-  g_loadedWindows.push_back(std::move(window));
-  raw->hwnd = CreateWindowExW(0, kWindowClass, TextToWide(layout.title).c_str(), layout.style, left, top,
-                              layout.width, layout.height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (!raw->hwnd) {
-    g_loadedWindows.pop_back();
+  if (!CreateWindowExW(0, kWindowClass, TextToWide(layout.title).c_str(), layout.style, left, top, layout.width,
+                       layout.height, nullptr, nullptr, GetModuleHandleW(nullptr), window)) {
+    Unload(window);  // still loaded when the creation failed before the window had a handle
     return nullptr;
   }
-  RECT frame;
-  GetWindowRect(raw->hwnd, &frame);
-  if (frame.right - frame.left != layout.width || frame.bottom - frame.top != layout.height)
-    SetWindowPos(raw->hwnd, nullptr, 0, 0, layout.width, layout.height, SWP_NOMOVE | SWP_NOZORDER);
-  SendMessageW(raw->hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
-  SendMessageW(raw->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
-  if (!CreateControls(*raw)) {
-    DestroyWindow(raw->hwnd);  // removes it from the loaded windows
+  KeepOuterSize(window->hwnd, layout);
+  SendMessageW(window->hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
+  SendMessageW(window->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultGuiFont()), FALSE);
+  if (!CreateControls(*window)) {
+    DestroyWindow(window->hwnd);  // removes it from the loaded windows
     return nullptr;
   }
-  ArrangeStacking(*raw);
-  for (const Control& control : raw->controls)
-    if (control.hwnd && control.layout->visible) ShowWindow(control.hwnd, SW_SHOWNA);
-  ShowWindow(raw->hwnd, showCommand);
-  UpdateWindow(raw->hwnd);
-  return raw;
+  ArrangeStacking(*window);
+  ShowControls(*window);
+  ShowWindow(window->hwnd, showCommand);
+  UpdateWindow(window->hwnd);
+  return window;
 }
 
 const std::vector<std::unique_ptr<ProgramWindow>>& LoadedWindows() { return g_loadedWindows; }
 
 ProgramWindow* FindProgramWindow(HWND hwnd) {
-  if (!hwnd) return nullptr;
-  for (const auto& window : g_loadedWindows)
-    if (window->hwnd == hwnd) return window.get();
-  return nullptr;
+  if (!IsProgramWindowHandle(hwnd)) return nullptr;
+  return reinterpret_cast<ProgramWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
 }
 
 Control* FindControlOfHwnd(HWND hwnd, ProgramWindow** owner) {
   if (!hwnd) return nullptr;
-  for (const auto& window : g_loadedWindows) {
-    for (Control& control : window->controls) {
-      if (control.hwnd == hwnd) {
-        if (owner) *owner = window.get();
-        return &control;
-      }
-    }
-  }
-  return nullptr;
+  // GA_PARENT, not GetParent: a pop-up's owner is not its parent.
+  ProgramWindow* window = FindProgramWindow(GetAncestor(hwnd, GA_PARENT));
+  Control* control = window ? ChildControl(*window, hwnd) : nullptr;
+  if (control && owner) *owner = window;
+  return control;
+}
+
+Control* FindControlById(ProgramWindow& window, int id) {
+  const auto found = window.controlIndexById.find(id);
+  return found == window.controlIndexById.end() ? nullptr : &window.controls[found->second];
 }
 
 Control* FindControl(ProgramWindow& window, std::string_view name) {
