@@ -66,7 +66,33 @@ bool HandleWindowKeys(const MSG& message) {
   return true;
 }
 
+bool AnyProgramWindowLeft() {
+  return std::any_of(LoadedWindows().begin(), LoadedWindows().end(),
+                     [](const auto& window) { return IsWindow(window->hwnd); });
+}
+
+// Sees every message a loop of this thread takes from the queue, whichever loop it is.
+LRESULT CALLBACK CloseOnEscape(int code, WPARAM removal, LPARAM lParam) {
+  if (code == HC_ACTION && removal == PM_REMOVE) {
+    MSG& message = *reinterpret_cast<MSG*>(lParam);
+    if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
+      if (ProgramWindow* window = WindowOfMessage(message.hwnd)) {
+        PostMessageW(window->hwnd, WM_CLOSE, 0, 0);
+        message.message = WM_NULL;  // the control does not see the key
+      }
+    }
+  }
+  return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
 }  // namespace
+
+EscapeClosesMeanwhile::EscapeClosesMeanwhile()
+    : hook_(SetWindowsHookExW(WH_GETMESSAGE, CloseOnEscape, nullptr, GetCurrentThreadId())) {}
+
+EscapeClosesMeanwhile::~EscapeClosesMeanwhile() {
+  if (hook_) UnhookWindowsHookEx(hook_);
+}
 
 FiredEvent FireEvent(ProgramWindow&, Control& control, std::int32_t event, const std::vector<std::int32_t>& args) {
   FiredEvent fired;
@@ -153,6 +179,7 @@ void RunMessageLoop() {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+    if (!AnyProgramWindowLeft()) return;
     WaitMessage();  // idle: nothing of the program's own runs between messages
   }
 }

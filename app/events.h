@@ -42,7 +42,22 @@ bool PumpPendingMessages();
 // without acting on it.
 void DiscardQueuedInput();
 
-// Peek, idle and pump until the quit message arrives.
+// While it lives, Escape pressed in a program window closes that window also when a loop other
+// than the program's own takes the key (the request object's wait during a run dispatches
+// keys straight to the focused control, past PreTranslateMessage). One at a time per thread.
+class EscapeClosesMeanwhile {
+ public:
+  EscapeClosesMeanwhile();
+  EscapeClosesMeanwhile(const EscapeClosesMeanwhile&) = delete;
+  EscapeClosesMeanwhile& operator=(const EscapeClosesMeanwhile&) = delete;
+  ~EscapeClosesMeanwhile();
+
+ private:
+  HHOOK hook_;
+};
+
+// Peek, idle and pump until the quit message arrives, or until no program window is left: a
+// wait inside a handler that takes messages itself may have taken the quit message too.
 void RunMessageLoop();
 
 }  // namespace harvester

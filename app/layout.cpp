@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include "app/control_names.h"
+#include "app/harvest_window.h"
+#include "app/save_results.h"
 
 namespace harvester {
 namespace {
 
 std::optional<bool> OnStartClicked(std::span<const std::int32_t>) {
-  HarvestRun();
+  StartHarvestRun();
   return std::nullopt;
 }
 

@@ -81,8 +81,4 @@ constexpr bool ControlIdsAreSound(std::span<const ControlLayout> controls) {
 // The main window, its controls in table order (the first is on top).
 const WindowLayout& MainWindowLayout();
 
-// The two operations the layout binds, defined by the run and the save.
-void HarvestRun();
-void SaveResults(std::int32_t x, std::int32_t y, std::int32_t keyState);
-
 }  // namespace harvester

@@ -7,6 +7,7 @@
 
 #include "app/control_creation.h"
 #include "app/events.h"
+#include "app/harvest_window.h"
 #include "app/label_control.h"
 #include "base/text_codec.h"
 
@@ -120,6 +121,12 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         if (HBRUSH brush = OnControlColor(*window, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
           return reinterpret_cast<LRESULT>(brush);
       }
+      break;
+    case WM_ENDSESSION:
+      if (wParam) DestroyWindow(hwnd);  // the session ends: the program ends with it, as when closed
+      return 0;
+    case WM_DESTROY:
+      StopHarvestRun();  // a run in progress works this window's controls: it ends with them
       break;
     case WM_NCDESTROY:
       OnNcDestroy(hwnd, window);

@@ -2,10 +2,15 @@
 // Saving the result list to a text file the user picks.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace harvester {
+
+// The result list's left-button press: its lines, as they stand, to a text file the user picks
+// in the save dialog. The press's position and key state are not used.
+void SaveResults(std::int32_t x, std::int32_t y, std::int32_t keyState);
 
 // Writes bytes to path so that the file either holds all of them or keeps what it held: the
 // bytes go to a new file beside it, which then replaces it in one step. 0 on success, else the

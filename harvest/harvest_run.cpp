@@ -1,10 +1,9 @@
 #include "harvest/harvest_run.h"
 
+#include <windows.h>
+
 #include <climits>
 
-#include "app/controls.h"
-#include "app/events.h"
-#include "app/layout.h"
 #include "automation/regex_object.h"
 #include "harvest/fetch.h"
 #include "harvest/page_count.h"
@@ -13,11 +12,6 @@
 
 namespace harvester {
 namespace {
-
-constexpr char kPageCountBox[] = "编辑框2";
-constexpr char kLinkList[] = "超级列表框3";
-constexpr char kResultList[] = "列表框1";
-
 
 // A page counter this far below the page count still begins another page.
 constexpr double kLoopTolerance = -1e-07;
@@ -41,64 +35,110 @@ std::string Between(std::string_view text, std::string_view startMarker, std::st
 // when the run ends.
 class ListDrawing {
  public:
-  ListDrawing() { SetControlRedraw(kLinkList, false); }
+  explicit ListDrawing(RunHost& host) : host_(host) { host_.HoldLinkDrawing(true); }
   ListDrawing(const ListDrawing&) = delete;
   ListDrawing& operator=(const ListDrawing&) = delete;
   ~ListDrawing() {
-    SetControlRedraw(kLinkList, true);
-    if (!resultsDrawn_) SetControlRedraw(kResultList, true);
+    host_.HoldLinkDrawing(false);
+    if (!resultsDrawn_) host_.HoldResultDrawing(false);
   }
 
   void BeforeResultLines() {
-    if (resultsDrawn_) resultsDrawn_ = !SetControlRedraw(kResultList, false);
+    if (!resultsDrawn_) return;
+    host_.HoldResultDrawing(true);
+    resultsDrawn_ = false;
   }
   void AfterResultLines() {
     const ULONGLONG now = GetTickCount64();
     if (resultsDrawn_ || now - lastDrawn_ < kResultsDrawnEveryMs) return;
-    SetControlRedraw(kResultList, true);
+    host_.HoldResultDrawing(false);
     resultsDrawn_ = true;
     lastDrawn_ = now;
   }
 
  private:
+  RunHost& host_;
   bool resultsDrawn_ = true;
   ULONGLONG lastDrawn_ = GetTickCount64();
 };
 
-void AddResultLine(std::string_view prefix, std::string_view value) {
-  std::string line(prefix);
-  line += value;
-  ListBoxAddItem(kResultList, line);
-}
+// One run's objects and the host it works for.
+class Run {
+ public:
+  explicit Run(RunHost& host) : host_(host), drawing_(host) {}
 
-// Fetches one listing and appends its lines: contact, title, then every phone number.
-void HarvestListing(RegexObject& pattern, ComObject& request, const std::string& url, ListDrawing& drawing) {
-  const std::string page = PageBytesToText(FetchPage(request, url));
-  const std::string title = Between(page, kTitleStart, kTitleEnd);
-  const std::string contact = Between(page, kContactStart, kContactEnd);
-  drawing.BeforeResultLines();
-  AddResultLine(kContactPrefix, contact);
-  AddResultLine(kTitlePrefix, title);
-  pattern.Search(kPhonePattern, page);
-  const int phones = pattern.GetMatchCount();
-  for (int i = 1; i <= phones; ++i) AddResultLine(kPhonePrefix, pattern.GetSubMatchText(i, 1));
-  drawing.AfterResultLines();
-}
-
-// Fills the link list with the listing links of one list page, in document order.
-void CollectLinks(RegexObject& pattern, const std::string& listPage) {
-  pattern.Search(kLinkPattern, listPage);
-  const int links = pattern.GetMatchCount();
-  for (int i = 1; i <= links; ++i) {
-    const int item = ListViewInsertItem(kLinkList);
-    ListViewSetText(kLinkList, item, 0, pattern.GetSubMatchText(i, 1));
+  bool AnotherPage(int pagesBegun) {
+    if (host_.ShouldStop()) return false;
+    if (pagesBegun == INT_MAX) return false;  // the counter cannot go further
+    return pagesBegun - ReadPageCount(host_.PageCountText()) < kLoopTolerance;
   }
-}
 
-bool AnotherPage(int pagesBegun) {
-  if (pagesBegun == INT_MAX) return false;  // the counter cannot go further
-  return pagesBegun - ReadPageCount(EditText(kPageCountBox)) < kLoopTolerance;
-}
+  // One list page: its links parked in the host, then every listing they lead to.
+  void HarvestListPage(int page) {
+    CollectLinks(PageText(ListPageAddress(page)));
+    const int listings = host_.ParkedLinkCount();
+    for (int item = 0; item < listings && !host_.ShouldStop(); ++item) HarvestListing(host_.ParkedLink(item));
+    if (!host_.ShouldStop()) Sleep(kPauseAfterPageMs);
+    host_.DropParkedLinks();
+  }
+
+  // The request object goes before the pattern object.
+  void ReleaseRequest() { Clear(request_); }
+
+ private:
+  std::string PageText(const std::string& url) {
+    const Bytes body = FetchPage(request_, url, [this] { return host_.ShouldStop(); });
+    host_.StepDone(RunStep::kFetched);
+    std::string text = PageBytesToText(body);
+    host_.StepDone(RunStep::kConverted);
+    return text;
+  }
+
+  // Fills the link list with the listing links of one list page, in document order.
+  void CollectLinks(const std::string& listPage) {
+    pattern_.Search(kLinkPattern, listPage);
+    const int links = pattern_.GetMatchCount();
+    for (int i = 1; i <= links; ++i) {
+      const std::string link = pattern_.GetSubMatchText(i, 1);
+      host_.StepDone(RunStep::kSearched);
+      host_.ParkLink(link);
+    }
+    host_.StepDone(RunStep::kSearched);
+  }
+
+  // Fetches one listing and appends its lines: contact, title, then every phone number.
+  // A listing given up because the run stops gives no lines.
+  void HarvestListing(const std::string& url) {
+    const std::string page = PageText(url);
+    if (host_.ShouldStop()) return;
+    const std::string title = Between(page, kTitleStart, kTitleEnd);
+    const std::string contact = Between(page, kContactStart, kContactEnd);
+    host_.StepDone(RunStep::kCut);
+    drawing_.BeforeResultLines();
+    AddLine(kContactPrefix, contact);
+    AddLine(kTitlePrefix, title);
+    pattern_.Search(kPhonePattern, page);
+    const int phones = pattern_.GetMatchCount();
+    for (int i = 1; i <= phones; ++i) {
+      const std::string phone = pattern_.GetSubMatchText(i, 1);
+      host_.StepDone(RunStep::kSearched);
+      AddLine(kPhonePrefix, phone);
+    }
+    host_.StepDone(RunStep::kSearched);
+    drawing_.AfterResultLines();
+  }
+
+  void AddLine(std::string_view prefix, std::string_view value) {
+    std::string line(prefix);
+    line += value;
+    host_.AddResultLine(line);
+  }
+
+  RunHost& host_;
+  RegexObject pattern_;
+  ComObject request_;
+  ListDrawing drawing_;
+};
 
 }  // namespace
 
@@ -111,26 +151,10 @@ std::string ListPageAddress(int page) {
          "&url=shouji&pageSize=45&deal_type=1&agent=1&ifid=qz3g_list_next_wu";
 }
 
-// Runs on the GUI thread until every page is done; the window does not react meanwhile.
-// The results stay in the result list for the user to save.
-void HarvestRun() {
-  RegexObject pattern;
-  ComObject request;  // released before the pattern object
-  {
-    ListDrawing drawing;
-    for (int page = 0; AnotherPage(page);) {
-      ++page;
-      CollectLinks(pattern, PageBytesToText(FetchPage(request, ListPageAddress(page))));
-      const int listings = ListViewItemCount(kLinkList);
-      for (int item = 0; item < listings; ++item)
-        HarvestListing(pattern, request, ListViewText(kLinkList, item, 0), drawing);
-      Sleep(kPauseAfterPageMs);
-      ListViewDeleteAll(kLinkList);
-    }
-  }
-  // Clicks and keys made while the window was frozen were meant for a window that did not
-  // answer; acting on them now would start another run or open the save dialog unasked.
-  DiscardQueuedInput();
+void HarvestRun(RunHost& host) {
+  Run run(host);
+  for (int page = 0; run.AnotherPage(page);) run.HarvestListPage(++page);
+  run.ReleaseRequest();
 }
 
 }  // namespace harvester

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "harvest/run_host.h"
+
 namespace harvester {
 
 // The fixed texts of the run: the patterns its pattern object searches with, the markers it
@@ -25,5 +27,10 @@ void SetSiteHost(std::string_view host);
 
 // The address of list page p.
 std::string ListPageAddress(int page);
+
+// The run: list pages 1 to the page count (read from the host before every page), every
+// listing linked from them, and their result lines, until done or until the host says stop.
+// It keeps its links and its lines in the host.
+void HarvestRun(RunHost& host);
 
 }  // namespace harvester

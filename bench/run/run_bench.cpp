@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/controls.h"
 #include "app/events.h"
+#include "app/harvest_window.h"
 #include "app/layout.h"
 #include "app/main_window.h"
 #include "automation/calls.h"
@@ -25,8 +27,8 @@
 #include "bench/run/site_server.h"
 #include "harvest/fetch.h"
 #include "harvest/harvest_run.h"
+#include "base/text_codec.h"
 #include "harvest/page_text.h"
-#include "harvest/text_search.h"
 #include "tests/support/object_census.h"
 #include "tests/support/test_support.h"
 
@@ -39,11 +41,8 @@ using testing::StopCensus;
 using testing::UnwatchAll;
 using testing::WatchPlatformKinds;
 
-constexpr char kStartButton[] = "按钮1";
-constexpr char kPageCountBox[] = "编辑框2";
-constexpr char kResultList[] = "列表框1";
-constexpr char kLinkList[] = "超级列表框3";
-constexpr char kRequestProgId[] = "Winhttp.WinHttpRequest.5.1";
+using names::kResultList;
+using names::kStartButton;
 
 constexpr int kTimedRounds = 5;  // program run and plain client, alternately
 constexpr int kPhaseRounds = 3;
@@ -175,146 +174,111 @@ double TimedRun() {
   return elapsed;
 }
 
-// ---- phases: the program's own functions, called one phase at a time on the run's inputs
+// ---- phases: the program's own run, through a host that times every step it reports and
+// every call it makes of the window
 
 struct Phases {
   double fetch = 0, conversion = 0, patterns = 0, markers = 0, controls = 0;
-  double Sum() const { return fetch + conversion + patterns + markers + controls; }
-  // Not part of the run: the same conversions with the second stage's composite check left
-  // out, which gives the same text for pages without combining characters.
-  double conversionWithoutCompositeCheck = 0;
+  double rest = 0;  // the run's own glue and its pause after the list page
+  double Sum() const { return fetch + conversion + patterns + markers + controls + rest; }
 };
 
-// PageBytesToText's two stages, each sizing then filling, with flags 0 in the second stage.
-std::string ConvertWithoutCompositeCheck(const Bytes& utf8) {
-  if (utf8.empty()) return {};
-  const auto* input = reinterpret_cast<const char*>(utf8.data());
-  const int length = static_cast<int>(utf8.size());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, input, length, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, input, length, wide.data(), units);
-  const int size = WideCharToMultiByte(936, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(936, 0, wide.data(), units, text.data(), size, nullptr, nullptr);
-  text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
-  return text;
-}
+// The window's host, each call and each step of the run timed into its phase.
+class TimingHost final : public RunHost {
+ public:
+  TimingHost(RunHost& window, Phases& phases) : window_(window), phases_(phases) {}
 
-struct FetchSteps {
-  double create = 0, openAndHeaders = 0, send = 0, wait = 0, body = 0;
+  std::string PageCountText() override { return Timed([&] { return window_.PageCountText(); }); }
+  void ParkLink(std::string_view link) override { Timed([&] { window_.ParkLink(link); }); }
+  int ParkedLinkCount() override { return Timed([&] { return window_.ParkedLinkCount(); }); }
+  std::string ParkedLink(int index) override { return Timed([&] { return window_.ParkedLink(index); }); }
+  void DropParkedLinks() override { Timed([&] { window_.DropParkedLinks(); }); }
+  void AddResultLine(std::string_view line) override { Timed([&] { window_.AddResultLine(line); }); }
+  void HoldLinkDrawing(bool hold) override { Timed([&] { window_.HoldLinkDrawing(hold); }); }
+  void HoldResultDrawing(bool hold) override { Timed([&] { window_.HoldResultDrawing(hold); }); }
+  bool ShouldStop() override { return Timed([&] { return window_.ShouldStop(); }); }
+
+  void StepDone(RunStep step) override {
+    switch (step) {
+      case RunStep::kFetched: phases_.fetch += watch_.Lap(); break;
+      case RunStep::kConverted: phases_.conversion += watch_.Lap(); break;
+      case RunStep::kSearched: phases_.patterns += watch_.Lap(); break;
+      case RunStep::kCut: phases_.markers += watch_.Lap(); break;
+    }
+  }
+  // What is left after the run returns: its objects' release.
+  void Finish() { phases_.rest += watch_.Lap(); }
+
+ private:
+  template <typename Call>
+  auto Timed(Call call) -> decltype(call()) {
+    phases_.rest += watch_.Lap();
+    struct Lap {
+      Stopwatch& watch;
+      double& phase;
+      ~Lap() { phase += watch.Lap(); }
+    } lap{watch_, phases_.controls};
+    return call();
+  }
+
+  RunHost& window_;
+  Phases& phases_;
+  Stopwatch watch_;
 };
 
-// The run's own sequence of calls for one list page, with the time of each call added to its
-// phase; one page and one listing in memory at a time, as in the run.
-Phases MeasurePhases(const std::string& listUrl) {
+Phases MeasurePhases() {
   Phases phases;
   ClearResults();
-  Stopwatch watch;
-  const auto lap = [&watch](double& phase) { phase += watch.Lap(); };
-  // The run holds the drawing of the link list for the whole run and of the result list
-  // between its redrawings, at most every 250 ms after a listing's lines.
-  double lastDrawn = NowMs();
-  bool resultsDrawn = true;
   {
-    RegexObject pattern;
-    ComObject request;
-    lap(phases.patterns);
-    SetControlRedraw(kLinkList, false);
-    EditText(kPageCountBox);
-    lap(phases.controls);
-    Bytes body = FetchPage(request, listUrl);
-    lap(phases.fetch);
-    const std::string listText = PageBytesToText(body);
-    lap(phases.conversion);
-    if (ConvertWithoutCompositeCheck(body) != listText) std::printf("what-if conversion differs on the list page\n");
-    phases.conversionWithoutCompositeCheck += watch.Lap();
-    pattern.Search(kLinkPattern, listText);
-    const int links = pattern.GetMatchCount();
-    lap(phases.patterns);
-    for (int i = 1; i <= links; ++i) {
-      const std::string link = pattern.GetSubMatchText(i, 1);
-      lap(phases.patterns);
-      ListViewSetText(kLinkList, ListViewInsertItem(kLinkList), 0, link);
-      lap(phases.controls);
-    }
-    const int listings = ListViewItemCount(kLinkList);
-    lap(phases.controls);
-    for (int item = 0; item < listings; ++item) {
-      const std::string url = ListViewText(kLinkList, item, 0);
-      lap(phases.controls);
-      body = FetchPage(request, url);
-      lap(phases.fetch);
-      const std::string page = PageBytesToText(body);
-      lap(phases.conversion);
-      if (ConvertWithoutCompositeCheck(body) != page) std::printf("what-if conversion differs on %s\n", url.c_str());
-      phases.conversionWithoutCompositeCheck += watch.Lap();
-      int position = 0;
-      const std::string title = GetTextBetween(page, kTitleStart, kTitleEnd, position);
-      position = 0;
-      const std::string contact = GetTextBetween(page, kContactStart, kContactEnd, position);
-      lap(phases.markers);
-      if (resultsDrawn) resultsDrawn = !SetControlRedraw(kResultList, false);
-      ListBoxAddItem(kResultList, kContactPrefix + contact);
-      ListBoxAddItem(kResultList, kTitlePrefix + title);
-      lap(phases.controls);
-      pattern.Search(kPhonePattern, page);
-      const int phones = pattern.GetMatchCount();
-      lap(phases.patterns);
-      for (int i = 1; i <= phones; ++i) {
-        const std::string phone = pattern.GetSubMatchText(i, 1);
-        lap(phases.patterns);
-        ListBoxAddItem(kResultList, kPhonePrefix + phone);
-        lap(phases.controls);
-      }
-      if (!resultsDrawn && NowMs() - lastDrawn >= 250) {
-        SetControlRedraw(kResultList, true);
-        resultsDrawn = true;
-        lastDrawn = NowMs();
-      }
-      lap(phases.controls);
-    }
-    ListViewDeleteAll(kLinkList);
-    SetControlRedraw(kLinkList, true);
-    if (!resultsDrawn) SetControlRedraw(kResultList, true);
-    EditText(kPageCountBox);
-    lap(phases.controls);
-    Clear(request);
-    lap(phases.fetch);
+    WindowRunHost window;
+    TimingHost host(window, phases);
+    HarvestRun(host);
+    host.Finish();
   }
-  lap(phases.patterns);  // the pattern object's end
   ClearResults();
   return phases;
 }
 
-// FetchPage's steps one by one, with the same calls, so that the fetch's time can be placed.
-FetchSteps MeasureFetchSteps(const std::vector<std::string>& urls) {
-  FetchSteps steps;
-  ComObject request;
-  constexpr char kMobileBrowser[] =
-      "Mozilla/5.0 (iPhone; U; CPU iPhone OS 3_0 like Mac OS X; en-us) AppleWebKit/528.18 "
-      "(KHTML, like Gecko) Version/4.0 Mobile/7A341 Safari/528.16";
-  for (const std::string& url : urls) {
+// The platform objects alone, outside the run, on the run's inputs: the request object through
+// FetchPage, the conversions, and the pattern object with the run's patterns.
+struct ObjectsAlone {
+  double fetch = 0, conversion = 0, conversionWithCompositeCheck = 0, patterns = 0;
+};
+
+ObjectsAlone MeasureObjectsAlone(const std::vector<std::string>& urls) {
+  ObjectsAlone alone;
+  std::vector<Bytes> bodies;
+  {
+    ComObject request;
     Stopwatch watch;
-    Create(request, kRequestProgId);
-    steps.create += watch.Lap();
-    CallMethod(request, "Open", {"GET", url, true});
-    CallMethod(request, "SetRequestHeader", {"Content-Type", "application/x-www-form-urlencoded"});
-    CallMethod(request, "SetRequestHeader", {"User-Agent", kMobileBrowser});
-    CallMethod(request, "SetTimeouts", {std::int32_t{0}, std::int32_t{60000}, std::int32_t{30000}, std::int32_t{8000}});
-    steps.openAndHeaders += watch.Lap();
-    CallMethod(request, "Send");
-    steps.send += watch.Lap();
-    const double deadline = NowMs() + 8000;
-    while (!CallBoolMethod(request, "WaitForResponse", {std::int32_t{1}}) && LastCallError() == kCallOk &&
-           NowMs() < deadline) {
-    }
-    steps.wait += watch.Lap();
-    Variant body = ReadProperty(request, "ResponseBody");
-    Bytes bytes = ToBytes(body);
-    Clear(body);
-    steps.body += watch.Lap();
+    for (const std::string& url : urls) bodies.push_back(FetchPage(request, url));
+    alone.fetch = watch.Lap();
   }
-  return steps;
+  std::vector<std::string> pages;
+  Stopwatch watch;
+  for (const Bytes& body : bodies) pages.push_back(PageBytesToText(body));
+  alone.conversion = watch.Lap();
+  // What the conversion cost before it left out the composite check where no combining mark
+  // can change the text.
+  for (const Bytes& body : bodies) {
+    const Bytes wide = Utf8ToUtf16(body);
+    const int units = static_cast<int>(wide.size() / 2);
+    const auto* text = reinterpret_cast<const wchar_t*>(wide.data());
+    const int size = WideCharToMultiByte(kTextCodePage, WC_COMPOSITECHECK, text, units, nullptr, 0, nullptr, nullptr);
+    std::string local(static_cast<size_t>(std::max(size, 0)), '\0');
+    WideCharToMultiByte(kTextCodePage, WC_COMPOSITECHECK, text, units, local.data(), size, nullptr, nullptr);
+  }
+  alone.conversionWithCompositeCheck = watch.Lap();
+  {
+    RegexObject pattern;
+    watch.Lap();
+    for (size_t i = 0; i < pages.size(); ++i) {
+      pattern.Search(i == 0 ? kLinkPattern : kPhonePattern, pages[i]);
+      for (int m = 1; m <= pattern.GetMatchCount(); ++m) pattern.GetSubMatchText(m, 1);
+    }
+    alone.patterns = watch.Lap();
+  }
+  return alone;
 }
 
 // ---- automation objects
@@ -382,12 +346,12 @@ int Main() {
     if (times.TotalMs() <= Min(plainMs)) plainSteps = times;
   }
   Phases phases;
-  FetchSteps fetchSteps;
+  ObjectsAlone alone;
   for (int round = 0; round < kPhaseRounds; ++round) {
-    const Phases measured = MeasurePhases(urls[0]);
+    const Phases measured = MeasurePhases();
     if (round == 0 || measured.Sum() < phases.Sum()) phases = measured;
-    const FetchSteps steps = MeasureFetchSteps(urls);
-    if (round == 0 || steps.wait < fetchSteps.wait) fetchSteps = steps;
+    const ObjectsAlone objects = MeasureObjectsAlone(urls);
+    if (round == 0 || objects.fetch < alone.fetch) alone = objects;
   }
 
   // Resources over repeated runs: the result list is emptied before each run (its lines are the
@@ -440,18 +404,23 @@ int Main() {
   rows.push_back({"run minus 300 ms pause / plain client", Format("%.2f", ratio), "1.00", "<= 1.3",
                   ratio <= kRatioTarget ? yes : no});
   rows.push_back({"run minus pause minus plain client", ms(bestRun - kPauseAfterPageMs - bestPlain), "", "", ""});
-  rows.push_back({"phase fetch (46 FetchPage)", ms(phases.fetch), "plain " + ms(bestPlain), "", ""});
-  rows.push_back({"  fetch: create request objects", ms(fetchSteps.create), "plain open " + ms(plainSteps.openMs), "", ""});
-  rows.push_back({"  fetch: Open, headers, time-outs", ms(fetchSteps.openAndHeaders), "", "", ""});
-  rows.push_back({"  fetch: Send", ms(fetchSteps.send), "plain send " + ms(plainSteps.sendMs), "", ""});
-  rows.push_back({"  fetch: WaitForResponse", ms(fetchSteps.wait), "plain read " + ms(plainSteps.readMs), "", ""});
-  rows.push_back({"  fetch: ResponseBody to bytes", ms(fetchSteps.body), "plain close " + ms(plainSteps.closeMs), "", ""});
-  rows.push_back({"phase conversion (46 PageBytesToText)", ms(phases.conversion), "", "", ""});
-  rows.push_back({"  what-if: no composite check (46 pages)", ms(phases.conversionWithoutCompositeCheck), "", "", ""});
-  rows.push_back({"phase link and phone patterns", ms(phases.patterns), "", "", ""});
-  rows.push_back({"phase markers (90 GetTextBetween)", ms(phases.markers), "", "", ""});
-  rows.push_back({"phase list controls", ms(phases.controls), "", "", ""});
-  rows.push_back({"phases together + 300 ms pause", ms(phases.Sum() + kPauseAfterPageMs), "run " + ms(bestRun), "", ""});
+  // Each phase of the run beside its share of the plain client's time, and the same platform
+  // objects alone, outside the run.
+  const auto share = [&](double value) { return Format("%.2f of plain", value / bestPlain); };
+  rows.push_back({"phase fetch (46 FetchPage)", ms(phases.fetch), share(phases.fetch), "", ""});
+  rows.push_back({"  request object alone (46 FetchPage)", ms(alone.fetch), "plain " + ms(bestPlain), "", ""});
+  rows.push_back({"  plain client: open / send / read / close", Format("%.0f", plainSteps.openMs) + " / " +
+                  Format("%.0f", plainSteps.sendMs) + " / " + Format("%.0f", plainSteps.readMs) + " / " +
+                  Format("%.0f ms", plainSteps.closeMs), "", "", ""});
+  rows.push_back({"phase conversion (46 PageBytesToText)", ms(phases.conversion), share(phases.conversion), "", ""});
+  rows.push_back({"  conversion alone", ms(alone.conversion), "", "", ""});
+  rows.push_back({"  what-if: composite check always", ms(alone.conversionWithCompositeCheck), "", "", ""});
+  rows.push_back({"phase link and phone patterns", ms(phases.patterns), share(phases.patterns), "", ""});
+  rows.push_back({"  pattern object alone", ms(alone.patterns), "", "", ""});
+  rows.push_back({"phase markers (90 GetTextBetween)", ms(phases.markers), share(phases.markers), "", ""});
+  rows.push_back({"phase list controls", ms(phases.controls), share(phases.controls), "", ""});
+  rows.push_back({"rest of the run (with its 300 ms pause)", ms(phases.rest), share(phases.rest - kPauseAfterPageMs), "", ""});
+  rows.push_back({"phases together", ms(phases.Sum()), "run " + ms(bestRun), "", ""});
   rows.push_back({"peak working set", Format("%.1f MB", peakMb), Format("start %.1f MB", atStart.workingSetMb),
                   "<= 64 MB", peakMb <= kPeakTargetMb ? yes : no});
   rows.push_back({privateReported ? "private bytes growth over 20 runs" : "committed private memory growth, 20 runs",
