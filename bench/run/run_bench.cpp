@@ -346,12 +346,9 @@ int Main() {
     if (times.TotalMs() <= Min(plainMs)) plainSteps = times;
   }
   Phases phases;
-  ObjectsAlone alone;
   for (int round = 0; round < kPhaseRounds; ++round) {
     const Phases measured = MeasurePhases();
     if (round == 0 || measured.Sum() < phases.Sum()) phases = measured;
-    const ObjectsAlone objects = MeasureObjectsAlone(urls);
-    if (round == 0 || objects.fetch < alone.fetch) alone = objects;
   }
 
   // Resources over repeated runs: the result list is emptied before each run (its lines are the
@@ -383,6 +380,12 @@ int Main() {
     UnwatchAll();
   }
   const ProcessFigures atEnd = ReadProcessFigures();
+  // Last: it holds every page at once, which is no part of a run's memory.
+  ObjectsAlone alone;
+  for (int round = 0; round < kPhaseRounds; ++round) {
+    const ObjectsAlone objects = MeasureObjectsAlone(urls);
+    if (round == 0 || objects.fetch < alone.fetch) alone = objects;
+  }
   const bool censusWorks = watching && selfCheck.alive == 1;
 
   const double bestRun = Min(runMs), bestPlain = Min(plainMs);
