@@ -12,6 +12,7 @@
 
 #include "app/main_window.h"
 #include "tests/support/http_server.h"
+#include "tests/support/utf8.h"
 
 namespace harvester::testing {
 
@@ -19,10 +20,8 @@ inline constexpr char kResultList[] = "列表框1";
 inline constexpr char kLinkList[] = "超级列表框3";
 inline constexpr char kListPath[] = "/sh_shouji/";
 
-// UTF-8 bytes of a UTF-16 text, as the site sends them.
-std::string Utf8(std::wstring_view wide);
 Response Page(std::string body, DWORD delayMs = 0);
-// A listing page as the site writes it, UTF-8; an empty title leaves the title out.
+// A listing page as the site writes it, UTF-8; an empty title leaves the title element out.
 std::string Listing(std::wstring_view title, std::wstring_view contact, std::vector<std::string> phones);
 // The target of list page p, as the run asks for it.
 std::string ListTarget(int page);
