@@ -20,6 +20,7 @@
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "bench/run/clock.h"
+#include "bench/run/fetch_wait.h"
 #include "bench/run/plain_client.h"
 #include "bench/run/site_pages.h"
 #include "bench/run/site_server.h"
@@ -48,6 +49,7 @@ constexpr char kRequestProgId[] = "Winhttp.WinHttpRequest.5.1";
 constexpr int kTimedRounds = 5;  // program run and plain client, alternately
 constexpr int kPhaseRounds = 3;
 constexpr int kLeakRuns = 20;
+constexpr int kFetchWaitRounds = 20;
 constexpr DWORD kSettleMs = 300;  // for the request objects' own threads to end before counting
 
 constexpr double kRatioTarget = 1.3;
@@ -390,6 +392,8 @@ int Main() {
     if (round == 0 || steps.wait < fetchSteps.wait) fetchSteps = steps;
   }
 
+  const FetchWaitTimes fetchWait = MeasureFetchWait(urls[0], kFetchWaitRounds);
+
   // Resources over repeated runs: the result list is emptied before each run (its lines are the
   // run's product, not a leak).
   Settle(kSettleMs);
@@ -446,6 +450,8 @@ int Main() {
   rows.push_back({"  fetch: Send", ms(fetchSteps.send), "plain send " + ms(plainSteps.sendMs), "", ""});
   rows.push_back({"  fetch: WaitForResponse", ms(fetchSteps.wait), "plain read " + ms(plainSteps.readMs), "", ""});
   rows.push_back({"  fetch: ResponseBody to bytes", ms(fetchSteps.body), "plain close " + ms(plainSteps.closeMs), "", ""});
+  rows.push_back({"  fetch of the list page, average of 20", ms(fetchWait.fetchPageMs),
+                  "own wait " + ms(fetchWait.ownWaitMs), "", fetchWait.sameBytes ? "" : "bytes differ"});
   rows.push_back({"phase conversion (46 PageBytesToText)", ms(phases.conversion), "", "", ""});
   rows.push_back({"  what-if: no composite check (46 pages)", ms(phases.conversionWithoutCompositeCheck), "", "", ""});
   rows.push_back({"phase link and phone patterns", ms(phases.patterns), "", "", ""});
