@@ -22,6 +22,7 @@
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "bench/run/clock.h"
+#include "bench/run/fetch_wait.h"
 #include "bench/run/plain_client.h"
 #include "bench/run/site_pages.h"
 #include "bench/run/site_server.h"
@@ -47,6 +48,7 @@ using names::kStartButton;
 constexpr int kTimedRounds = 5;  // program run and plain client, alternately
 constexpr int kPhaseRounds = 3;
 constexpr int kLeakRuns = 20;
+constexpr int kFetchWaitRounds = 20;
 constexpr DWORD kSettleMs = 300;  // for the request objects' own threads to end before counting
 
 constexpr double kRatioTarget = 1.3;
@@ -351,6 +353,8 @@ int Main() {
     if (round == 0 || measured.Sum() < phases.Sum()) phases = measured;
   }
 
+  const FetchWaitTimes fetchWait = MeasureFetchWait(urls[0], kFetchWaitRounds);
+
   // Resources over repeated runs: the result list is emptied before each run (its lines are the
   // run's product, not a leak).
   Settle(kSettleMs);
@@ -415,6 +419,8 @@ int Main() {
   rows.push_back({"  plain client: open / send / read / close", Format("%.0f", plainSteps.openMs) + " / " +
                   Format("%.0f", plainSteps.sendMs) + " / " + Format("%.0f", plainSteps.readMs) + " / " +
                   Format("%.0f ms", plainSteps.closeMs), "", "", ""});
+  rows.push_back({"  fetch of the list page, average of 20", ms(fetchWait.fetchPageMs),
+                  "own wait " + ms(fetchWait.ownWaitMs), "", fetchWait.sameBytes ? "" : "bytes differ"});
   rows.push_back({"phase conversion (46 PageBytesToText)", ms(phases.conversion), share(phases.conversion), "", ""});
   rows.push_back({"  conversion alone", ms(alone.conversion), "", "", ""});
   rows.push_back({"  what-if: composite check always", ms(alone.conversionWithCompositeCheck), "", "", ""});

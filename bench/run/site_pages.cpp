@@ -6,9 +6,13 @@
 #include <string_view>
 
 #include "base/text_codec.h"
+#include "tests/support/site_pages.h"
+#include "tests/support/utf8.h"
 
 namespace harvester::bench {
 namespace {
+
+using testing::Utf8;
 
 constexpr std::wstring_view kCharacters =
     L"出售二手手机九成新无拆修电池健康屏幕完好配件齐全发票在保价格可议本人自用因换新机转让同城面交"
@@ -29,15 +33,6 @@ class Random {
  private:
   std::uint64_t state_;
 };
-
-std::string Utf8(std::wstring_view wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr,
-                      nullptr);
-  return bytes;
-}
 
 // A sentence of Chinese: characters, now and then a number, a closing punctuation mark.
 std::wstring Sentence(Random& random) {
@@ -86,36 +81,26 @@ Listing MakeListing(const std::string& baseUrl, int index, std::size_t size) {
   listing.contact = WideToText(contact);
   listing.phones = {"138" + std::to_string(10000000 + index * 1237), "021-6" + std::to_string(1000000 + index)};
 
-  std::string& page = listing.body;
-  page.reserve(size + 4096);
-  page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Utf8(title) +
-         "</title>\n<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">\n"
-         "<link rel=\"stylesheet\" href=\"//img.example.com/css/m.css\"></head>\n<body>\n"
-         "<div class=\"header\"><a href=\"/\">" + Utf8(L"首页") + "</a> &gt; <a href=\"/sh_shouji/\">" +
-         Utf8(L"二手手机") + "</a></div>\n<div class=\"detail\">\n";
-  page += Paragraphs(random, size * 55 / 100);
-  page += "</div>\n<div class=\"user\"><p>" + Utf8(L"联系人") + "</p><p>&nbsp;</p><p>" + Utf8(contact) +
-          "</p></div>\n<div class=\"tel\"><a href=\"tel:" + listing.phones[0] + "\">" + Utf8(L"拨打电话") +
-          "</a> <a class=\"c\" href=\"tel:" + listing.phones[1] + "\">" + Utf8(L"座机") + "</a></div>\n";
-  page += Paragraphs(random, size * 80 / 100 - page.size());
-  page += RelatedItems(random, baseUrl, size - page.size() - 32);
-  page += "</body></html>\n";
+  // The markers a little past the middle, Chinese paragraphs around them, related items last.
+  site::ListingPage page{.title = Utf8(title), .contact = Utf8(contact), .phones = listing.phones};
+  page.description = Paragraphs(random, size * 55 / 100);
+  const std::size_t around = site::Html(page).size();
+  page.more = Paragraphs(random, size * 80 / 100 - around);
+  page.more += RelatedItems(random, baseUrl, size - around - page.more.size() - 32);
+  listing.body = site::Html(page);
   return listing;
 }
 
 std::string MakeListPage(const std::string& baseUrl, int count) {
   Random random(0);
-  std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + Utf8(L"上海二手手机") +
-                     "</title></head>\n<body>\n<ul class=\"list\">\n";
+  site::ListPage page{.title = Utf8(L"上海二手手机"), .nextPage = "/sh_shouji/?page=2"};
   for (int i = 1; i <= count; ++i) {
-    page += "<li><a class=\"list-item\" href=\"" + baseUrl + ListingPath(i) +
-            "\"><div class=\"pic\"><img src=\"//img.example.com/p/" + std::to_string(random.Next(1000000)) +
-            ".jpg\"></div><div class=\"info\"><p class=\"t\">" + Utf8(Sentence(random)) +
-            "</p><p class=\"p\"><span>" + std::to_string(100 + random.Next(5000)) + "</span>" + Utf8(L"元") +
-            "</p></div></a></li>\n";
+    std::string inner = "<div class=\"pic\"><img src=\"//img.example.com/p/" + std::to_string(random.Next(1000000)) +
+                        ".jpg\"></div><div class=\"info\"><p class=\"t\">" + Utf8(Sentence(random)) + "</p>";
+    inner += "<p class=\"p\"><span>" + std::to_string(100 + random.Next(5000)) + "</span>" + Utf8(L"元") + "</p></div>";
+    page.items.push_back({baseUrl + ListingPath(i), std::move(inner)});
   }
-  return page + "</ul>\n<div class=\"pager\"><a href=\"/sh_shouji/?page=2\">" + Utf8(L"下一页") +
-         "</a></div>\n</body></html>\n";
+  return site::Html(page);
 }
 
 unsigned long long Fingerprint(std::string_view bytes) {

@@ -21,6 +21,7 @@
 namespace harvester {
 namespace {
 
+using testing::FileBytes;
 using testing::PumpFor;
 using testing::Text;
 using testing::Wide;
@@ -59,17 +60,6 @@ BOOL AnswerDialog(OPENFILENAMEW* settings) {
   if (!g_answer || g_answer->size() >= settings->nMaxFile) return FALSE;
   wcscpy(settings->lpstrFile, g_answer->c_str());
   return TRUE;
-}
-
-std::string FileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(static_cast<size_t>(GetFileSize(file, nullptr)), '\0');
-  DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  return bytes.substr(0, read);
 }
 
 void PutFile(const std::wstring& path, const std::string& bytes) {
@@ -173,7 +163,7 @@ TEST_F(SaveTest, WritesTheLinesAsTheListHoldsThemToTheConfirmedPath) {
     EXPECT_EQ(FileBytes(*g_answer), row.bytes) << n;  // narrow literals here are GBK already
     EXPECT_EQ(MainFileDialog()->fileName, *g_answer);
   }
-  EXPECT_EQ(FileBytes(In(L"results3.txt")).size(), 12u + 2 + 17 + 2);
+  EXPECT_EQ(FileBytes(In(L"results3.txt")).value_or("").size(), 12u + 2 + 17 + 2);
   EXPECT_EQ(FolderEntries(folder_).size(), 3u);  // no temporary file left, no ".txt.txt"
   EXPECT_TRUE(g_failures.empty());
 }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "automation/com_ptr.h"
+#include "tests/support/ole_environment.h"
 
 namespace harvester::testing {
 
@@ -400,18 +401,9 @@ HRESULT TestObject::Answer(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* r
 
 }  // namespace harvester::testing
 
-#include <gtest/gtest.h>
-
 namespace {
 
 // The program initialises OLE on its thread at start-up; the tests do the same once.
-class OleEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }
-  void TearDown() override { OleUninitialize(); }
-};
-
-[[maybe_unused]] ::testing::Environment* const oleEnvironment =
-    ::testing::AddGlobalTestEnvironment(new OleEnvironment);
+[[maybe_unused]] const auto* const oleEnvironment = harvester::testing::AddOleEnvironment();
 
 }  // namespace

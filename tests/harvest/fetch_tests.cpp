@@ -206,26 +206,6 @@ TEST_F(FetchTest, ImmediateAnswerIsNotWaitedFor) {
   EXPECT_EQ(server_.RequestCount(), static_cast<size_t>(kFetches));
 }
 
-// For comparison only (run with --gtest_also_run_disabled_tests): the same request waited for
-// with the object's own time-out of 8 seconds.
-TEST_F(FetchTest, DISABLED_MeasureObjectsOwnWait) {
-  server_.Route("/quick", Page("<html>quick</html>"));
-  constexpr int kFetches = 20;
-  double total = 0;
-  for (int i = 0; i < kFetches; ++i) {
-    const auto start = Now();
-    ComObject request;
-    Create(request, "Winhttp.WinHttpRequest.5.1");
-    CallMethod(request, "Open", {"GET", server_.Url("/quick"), true});
-    CallMethod(request, "Send");
-    EXPECT_TRUE(CallBoolMethod(request, "WaitForResponse", {std::int32_t{8}}));
-    Variant body = ReadProperty(request, "ResponseBody");
-    EXPECT_EQ(TextOf(ToBytes(body)), "<html>quick</html>");
-    total += MillisecondsSince(start);
-  }
-  std::printf("WaitForResponse(8): %.1f ms on average\n", total / kFetches);
-}
-
 // The one slow case: a server that never finishes its answer while the thread's window gets a
 // message every 100 ms. The fetch gives up after 8 seconds by its own clock; the next fetch works.
 TEST_F(FetchTest, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {

@@ -5,6 +5,7 @@
 #include "app/file_dialog.h"
 #include "app/layout.h"
 #include "harvest/harvest_run.h"
+#include "tests/support/site_pages.h"
 #include "tests/support/test_support.h"
 
 namespace harvester::testing {
@@ -19,14 +20,6 @@ std::string RequestTarget(const std::string& requestLine) {
 
 }  // namespace
 
-std::string Utf8(std::wstring_view wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
-
 Response Page(std::string body, DWORD delayMs) {
   Response response;
   response.body = std::move(body);
@@ -35,12 +28,7 @@ Response Page(std::string body, DWORD delayMs) {
 }
 
 std::string Listing(std::wstring_view title, std::wstring_view contact, std::vector<std::string> phones) {
-  std::wstring page = L"<html><head>";
-  if (!title.empty()) page += L"<title>" + std::wstring(title) + L"</title>";
-  page += L"</head><body><div class=\"user\"><p>联系</p><p>&nbsp;</p><p>" + std::wstring(contact) + L"</p></div>";
-  std::string bytes = Utf8(page);
-  for (const std::string& phone : phones) bytes += "<a href=\"tel:" + phone + "\">call</a>";
-  return bytes + "</body></html>";
+  return site::Html(site::ListingPage{.title = Utf8(title), .contact = Utf8(contact), .phones = std::move(phones)});
 }
 
 std::string ListTarget(int page) { return std::string(kListPath) + "?page=" + std::to_string(page) + kListQuery; }
@@ -77,12 +65,9 @@ std::string HarvestRunTest::ListPage(std::initializer_list<std::string> links) c
 }
 
 std::string HarvestRunTest::ListPage(const std::vector<std::string>& links) const {
-  std::string page = "<html><body><ul>";
-  for (const std::string& link : links) {
-    const std::string href = link.starts_with('/') ? server_.Url(link) : link;
-    page += "<li><a class=\"list-item\" href=\"" + href + "\"><span>x</span></a></li>";
-  }
-  return page + "</ul></body></html>";
+  site::ListPage page;
+  for (const std::string& link : links) page.items.push_back({link.starts_with('/') ? server_.Url(link) : link, "x"});
+  return site::Html(page);
 }
 
 std::vector<std::string> HarvestRunTest::Lines() {

@@ -13,6 +13,7 @@
 #include "app/control_names.h"
 #include "app/main_window.h"
 #include "tests/support/http_server.h"
+#include "tests/support/utf8.h"
 
 namespace harvester::testing {
 
@@ -20,10 +21,8 @@ using names::kLinkList;
 using names::kResultList;
 inline constexpr char kListPath[] = "/sh_shouji/";
 
-// UTF-8 bytes of a UTF-16 text, as the site sends them.
-std::string Utf8(std::wstring_view wide);
 Response Page(std::string body, DWORD delayMs = 0);
-// A listing page as the site writes it, UTF-8; an empty title leaves the title out.
+// A listing page as the site writes it, UTF-8; an empty title leaves the title element out.
 std::string Listing(std::wstring_view title, std::wstring_view contact, std::vector<std::string> phones);
 // The target of list page p, as the run asks for it.
 std::string ListTarget(int page);

@@ -4,11 +4,35 @@
 
 #include "app/events.h"
 #include "base/text_codec.h"
+#include "tests/support/utf8.h"
 
 namespace harvester::testing {
 
 std::string Text(std::wstring_view wide) { return WideToText(wide); }
 std::wstring Wide(std::string_view text) { return TextToWide(text); }
+std::string ProgramText(std::string_view utf8) { return WideToText(WideOfUtf8(utf8)); }
+
+namespace {
+
+// Everything from the file pointer of file to its end.
+std::string ReadToEnd(HANDLE file) {
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> FileBytes(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string bytes = ReadToEnd(file);
+  CloseHandle(file);
+  return bytes;
+}
 
 std::string WindowText(HWND hwnd) {
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
@@ -168,12 +192,8 @@ class TemporaryFile {
   HANDLE Get() const { return file_.Get(); }
 
   std::string Content() const {
-    std::string content;
-    if (!file_ || SetFilePointer(file_.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return content;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file_.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) content.append(buffer, got);
-    return content;
+    if (!file_ || SetFilePointer(file_.Get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return {};
+    return ReadToEnd(file_.Get());
   }
 
  private:

@@ -2,6 +2,7 @@
 // Helpers shared by the test executables.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,12 @@ namespace harvester::testing {
 // Program text (code page 936) of a UTF-16 literal, and back.
 std::string Text(std::wstring_view wide);
 std::wstring Wide(std::string_view text);
+// Program text of UTF-8 text (as the site sends it and the driver prints it).
+std::string ProgramText(std::string_view utf8);
+
+// The bytes of the file at path, read while others may still write it; nullopt when it cannot
+// be opened.
+std::optional<std::string> FileBytes(const std::wstring& path);
 
 // The window text of hwnd as program text.
 std::string WindowText(HWND hwnd);

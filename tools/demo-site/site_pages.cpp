@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "tests/support/site_pages.h"
+
 namespace harvester::demo {
 namespace {
 
@@ -55,12 +57,6 @@ std::optional<std::string_view> QueryValue(std::string_view target, std::string_
   return std::nullopt;
 }
 
-std::string PageHead(const std::string& title) {
-  return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-         title + "</title>\n</head>\n";
-}
-
 }  // namespace
 
 Listing ListingOf(int page, int number) {
@@ -80,33 +76,29 @@ std::string ListingUrl(std::string_view host, int page, int number) {
 }
 
 std::string ListPage(std::string_view host, int page) {
-  std::string html = PageHead(U8(u8"二手手机 - 第") + std::to_string(page) + U8(u8"页 - 演示分类信息"));
-  html += "<body>\n<div class=\"header\"><a class=\"logo\" href=\"/\">" + U8(u8"演示分类信息") +
-          "</a></div>\n<ul class=\"list\">\n";
+  site::ListPage list;
+  list.title = U8(u8"二手手机 - 第") + std::to_string(page) + U8(u8"页 - 演示分类信息");
+  list.header = "<div class=\"header\"><a class=\"logo\" href=\"/\">" + U8(u8"演示分类信息") + "</a></div>\n";
   for (int number = 1; number <= kListingsPerPage; ++number) {
     const Listing listing = ListingOf(page, number);
-    html += "<li><a class=\"list-item\" href=\"" + ListingUrl(host, page, number) + "\">";
-    html += "<div class=\"title\">" + listing.title + "</div><span class=\"price\">" +
-            std::to_string(50 + (page * 37LL + number * 11) % 950) + U8(u8"元") + "</span></a></li>\n";
+    list.items.push_back({ListingUrl(host, page, number),
+                          "<div class=\"title\">" + listing.title + "</div><span class=\"price\">" +
+                              std::to_string(50 + (page * 37LL + number * 11) % 950) + U8(u8"元") + "</span>"});
   }
-  html += "</ul>\n<div class=\"pager\"><a class=\"next\" href=\"/sh_shouji/?page=" + std::to_string(page + 1) +
-          "&amp;pageSize=45\">" + U8(u8"下一页") + "</a></div>\n</body>\n</html>\n";
-  return html;
+  list.nextPage = "/sh_shouji/?page=" + std::to_string(page + 1) + "&amp;pageSize=45";
+  return site::Html(list);
 }
 
 std::string ListingPage(int page, int number) {
-  const Listing listing = ListingOf(page, number);
-  std::string html = PageHead(listing.title);
+  Listing listing = ListingOf(page, number);
   // The description closes a paragraph block before the contact block: the contact is the
   // text after the first "&nbsp;</p><p>", not after the first "</p></div>".
-  html += "<body>\n<div class=\"detail\"><h1>" + listing.title + "</h1>\n<div class=\"desc\"><p>" +
-          U8(u8"成色很好，有意者请联系。") + "</p></div>\n";
-  html += "<div class=\"contact\"><p>" + U8(u8"联系人") + "&nbsp;</p><p>" + listing.contact + "</p></div>\n";
-  html += "<div class=\"phones\">";
-  for (const std::string& phone : listing.phones)
-    html += "<a class=\"call\" href=\"tel:" + phone + "\">" + U8(u8"拨打") + " " + phone + "</a>";
-  html += "</div>\n</div>\n</body>\n</html>\n";
-  return html;
+  return site::Html(site::ListingPage{
+      .title = std::move(listing.title),
+      .contact = std::move(listing.contact),
+      .phones = std::move(listing.phones),
+      .description = "<div class=\"desc\"><p>" + U8(u8"成色很好，有意者请联系。") + "</p></div>\n",
+  });
 }
 
 std::vector<std::string> ResultLines(int page) {
@@ -134,7 +126,7 @@ Answer AnswerFor(std::string_view host, std::string_view target) {
     const auto number = dash == std::string_view::npos ? std::nullopt : PositiveNumber(name.substr(dash + 1));
     if (page && number && *number <= kListingsPerPage) return {200, ListingPage(*page, *number)};
   }
-  return {404, PageHead(U8(u8"页面不存在")) + "<body><p>" + U8(u8"页面不存在") + "</p></body>\n</html>\n"};
+  return {404, site::Head(U8(u8"页面不存在")) + "<body><p>" + U8(u8"页面不存在") + "</p></body>\n</html>\n"};
 }
 
 std::optional<unsigned short> PortOf(std::string_view host) {

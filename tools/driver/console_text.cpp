@@ -4,8 +4,12 @@
 
 #include <algorithm>
 
+#include "tests/support/utf8.h"
+
 namespace harvester::driver {
 namespace {
+
+using testing::Utf8;
 
 void Write(DWORD which, std::wstring_view text) {
   const HANDLE handle = GetStdHandle(which);
@@ -24,16 +28,6 @@ void Write(DWORD which, std::wstring_view text) {
 }
 
 }  // namespace
-
-std::string Utf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                      nullptr);
-  return bytes;
-}
 
 void WriteOut(std::wstring_view text) { Write(STD_OUTPUT_HANDLE, text); }
 void WriteErr(std::wstring_view text) { Write(STD_ERROR_HANDLE, text); }

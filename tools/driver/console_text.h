@@ -6,8 +6,6 @@
 
 namespace harvester::driver {
 
-std::string Utf8(std::wstring_view text);
-
 // Writes text to standard output or standard error.
 void WriteOut(std::wstring_view text);
 void WriteErr(std::wstring_view text);
