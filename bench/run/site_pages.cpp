@@ -8,6 +8,7 @@
 #include "base/text_codec.h"
 #include "tests/support/site_pages.h"
 #include "tests/support/utf8.h"
+#include "tests/support/seeded_random.h"
 
 namespace harvester::bench {
 namespace {
@@ -22,17 +23,7 @@ constexpr std::wstring_view kPunctuation[] = {L"，", L"。", L"；", L"、", L"
 constexpr std::wstring_view kSurnames[] = {L"王", L"李", L"张", L"刘", L"陈", L"杨", L"赵", L"黄", L"周"};
 constexpr std::wstring_view kCalls[] = {L"先生", L"女士"};
 
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
-  std::uint32_t Next(std::uint32_t bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state_ >> 33) % bound;
-  }
-
- private:
-  std::uint64_t state_;
-};
+using Random = testing::SeededRandom;
 
 // A sentence of Chinese: characters, now and then a number, a closing punctuation mark.
 std::wstring Sentence(Random& random) {

@@ -9,6 +9,7 @@
 #include "base/text_codec.h"
 #include "harvest/combining_marks.h"
 #include "harvest/page_text.h"
+#include "tests/support/seeded_random.h"
 
 namespace harvester {
 namespace {
@@ -169,17 +170,7 @@ TEST(Utf16ToLocal, PrecomposedPinyinFromDecomposedLetters) {
   EXPECT_EQ(Utf16ToLocal(UnitBytes(u"zho\u0304ngwe\u0301n")), "zh\xA8\xADngw\xA8\xA6n");
 }
 
-class PageRandom {
- public:
-  explicit PageRandom(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ULL + 1) {}
-  std::uint32_t Next(std::uint32_t bound) {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state_ >> 33) % bound;
-  }
-
- private:
-  std::uint64_t state_;
-};
+using PageRandom = testing::SeededRandom;
 
 // Pieces of a page: markup, Chinese, punctuation, letters with and without precomposed forms
 // after them, kana, Cyrillic, emoji and lone surrogates.
