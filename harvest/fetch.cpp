@@ -37,7 +37,7 @@ bool WaitForCompleteResponse(const ComObject& request) {
 
 }  // namespace
 
-Bytes FetchPage(ComObject& requestObject, std::string_view url) {
+VariantBytes FetchPageBody(ComObject& requestObject, std::string_view url) {
   // A failed creation keeps the previous request object, which is then used again.
   Create(requestObject, kRequestProgId);
   CallMethod(requestObject, "Open", {"GET", url, true});
@@ -53,9 +53,12 @@ Bytes FetchPage(ComObject& requestObject, std::string_view url) {
     return {};
   }
   Variant body = ReadProperty(requestObject, "ResponseBody");
-  Bytes bytes = ToBytes(body);
-  Clear(body);
-  return bytes;
+  return VariantBytes(std::move(body));
+}
+
+Bytes FetchPage(ComObject& requestObject, std::string_view url) {
+  const VariantBytes body = FetchPageBody(requestObject, url);
+  return Bytes(body.Get().begin(), body.Get().end());
 }
 
 }  // namespace harvester

@@ -73,7 +73,7 @@ void AddResultLine(std::string_view prefix, std::string_view value) {
 
 // Fetches one listing and appends its lines: contact, title, then every phone number.
 void HarvestListing(RegexObject& pattern, ComObject& request, const std::string& url, ListDrawing& drawing) {
-  const std::string page = PageBytesToText(FetchPage(request, url));
+  const std::string page = PageBytesToText(FetchPageBody(request, url));
   const std::string title = Between(page, kTitleStart, kTitleEnd);
   const std::string contact = Between(page, kContactStart, kContactEnd);
   drawing.BeforeResultLines();
@@ -120,7 +120,7 @@ void HarvestRun() {
     ListDrawing drawing;
     for (int page = 0; AnotherPage(page);) {
       ++page;
-      CollectLinks(pattern, PageBytesToText(FetchPage(request, ListPageAddress(page))));
+      CollectLinks(pattern, PageBytesToText(FetchPageBody(request, ListPageAddress(page))));
       const int listings = ListViewItemCount(kLinkList);
       for (int item = 0; item < listings; ++item)
         HarvestListing(pattern, request, ListViewText(kLinkList, item, 0), drawing);
