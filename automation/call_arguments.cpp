@@ -60,11 +60,12 @@ struct ArgumentBuilder {
   int operator()(float v) const { out.vt = VT_R4; out.fltVal = v; return kCallOk; }
   int operator()(double v) const { out.vt = VT_R8; out.dblVal = v; return kCallOk; }
   int operator()(DateTime v) const { out.vt = VT_DATE; out.date = v.value; return kCallOk; }
-  int operator()(const std::string& v) const {
+  int operator()(std::string_view v) const {
     out.bstrVal = TextToBstr(v);
     out.vt = out.bstrVal ? VT_BSTR : VT_EMPTY;
     return kCallOk;
   }
+  int operator()(const std::string& v) const { return (*this)(std::string_view(v)); }
   int operator()(const ComObject& v) const;
   int operator()(const Variant& v) const {
     if (FAILED(VariantCopyInd(&out, Source(v.Get())))) VariantInit(&out);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -77,13 +78,30 @@ bool StoreAs(const VARIANT& source, Variant& out) {
 
 bool StoreAs(const VARIANT&, Bytes&) { return false; }
 
-bool StoreResult(const VARIANT& source, const ResultSlot& slot) {
+namespace {
+
+bool TakeAs(VARIANT& source, Variant& out) {
+  if ((source.vt & VT_BYREF) || (source.vt & VT_TYPEMASK) == VT_RECORD) return StoreAs(source, out);
+  Clear(out);
+  std::memcpy(out.Get(), &source, sizeof source);
+  VariantInit(&source);
+  return true;
+}
+
+template <typename T>
+bool TakeAs(VARIANT& source, T& out) {
+  return StoreAs(source, out);
+}
+
+}  // namespace
+
+bool StoreResult(VARIANT& source, const ResultSlot& slot) {
   return std::visit(
       [&](auto& target) {
         if constexpr (std::is_same_v<std::decay_t<decltype(target)>, std::monostate>) {
           return true;
         } else {
-          return StoreAs(source, *target);
+          return TakeAs(source, *target);
         }
       },
       slot);

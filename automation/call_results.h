@@ -29,7 +29,10 @@ bool StoreAs(const VARIANT& source, ComObject& out);
 bool StoreAs(const VARIANT& source, Variant& out);
 bool StoreAs(const VARIANT& source, Bytes& out);  // always false: bytes are not a result kind
 
-// True when the slot takes no result or source converts to its kind.
-bool StoreResult(const VARIANT& source, const ResultSlot& slot);
+// True when the slot takes no result or source converts to its kind. A call's own result is
+// given: a Variant result that holds its value itself is taken over, source left empty, rather
+// than copied (the body of a page at times); one that refers to its value is copied with the
+// reference followed.
+bool StoreResult(VARIANT& source, const ResultSlot& slot);
 
 }  // namespace harvester::calls_internal

@@ -18,11 +18,16 @@ struct DateTime {
 
 // One argument of a call: a value, a reference to one of the caller's variables
 // (which receives the object's [out] value), or omitted.
+// A text given as a view, a pointer or a string the caller keeps is not copied: the argument
+// refers to the caller's text, which must outlive the call. It does whenever the arguments are
+// built in the call's own expression (`{Arg(page)}` lives until the call has returned), and
+// copying such an argument copies only the reference. A string handed over (an rvalue) is
+// moved into the argument and owned by it.
 class Arg {
  public:
   using Value = std::variant<std::monostate, bool, std::uint8_t, std::int16_t, std::int32_t,
-                             std::int64_t, float, double, DateTime, std::string, ComObject,
-                             Variant, Bytes>;
+                             std::int64_t, float, double, DateTime, std::string, std::string_view,
+                             ComObject, Variant, Bytes>;
   using Ref = std::variant<bool*, std::uint8_t*, std::int16_t*, std::int32_t*, std::int64_t*,
                            float*, double*, DateTime*, std::string*, ComObject*, Variant*, Bytes*>;
 
@@ -36,9 +41,10 @@ class Arg {
   Arg(float v) : value_(v) {}
   Arg(double v) : value_(v) {}
   Arg(DateTime v) : value_(v) {}
-  Arg(const char* v) : value_(std::string(v ? v : "")) {}
-  Arg(std::string_view v) : value_(std::string(v)) {}
-  Arg(std::string v) : value_(std::move(v)) {}
+  Arg(const char* v) : value_(std::string_view(v ? v : "")) {}
+  Arg(std::string_view v) : value_(v) {}
+  Arg(const std::string& v) : value_(std::string_view(v)) {}
+  Arg(std::string&& v) : value_(std::move(v)) {}
   Arg(ComObject v) : value_(std::move(v)) {}
   Arg(Variant v) : value_(std::move(v)) {}
   Arg(Bytes v) : value_(std::move(v)) {}

@@ -132,64 +132,93 @@ std::string ToText(const Variant& variant) {
 
 namespace {
 
-// Element access to a safe array for as long as the owner lives.
-class ArrayAccess {
- public:
-  explicit ArrayAccess(SAFEARRAY* array) : array_(array) {
-    if (array_ && FAILED(SafeArrayAccessData(array_, &data_))) data_ = nullptr;
-  }
-  ~ArrayAccess() {
-    if (data_) SafeArrayUnaccessData(array_);
-  }
-  ArrayAccess(const ArrayAccess&) = delete;
-  ArrayAccess& operator=(const ArrayAccess&) = delete;
-  const void* Data() const { return data_; }
+bool IsByteArrayType(VARTYPE type) {
+  const VARTYPE element = type & ~(VT_ARRAY | VT_BYREF);
+  return (type & VT_ARRAY) && (element == VT_UI1 || element == VT_I1);
+}
 
- private:
-  SAFEARRAY* array_;
-  void* data_ = nullptr;
-};
-
-Bytes ByteArrayElements(SAFEARRAY* array) {
-  if (!array || array->cbElements != 1) return {};
+// The element count of a one-byte-element array: the product of every dimension's extent; 0
+// for an array of other elements, without dimensions or with a bound that cannot be read.
+size_t ByteElementCount(SAFEARRAY* array) {
+  if (!array || array->cbElements != 1) return 0;
   const UINT dimensions = SafeArrayGetDim(array);
-  if (dimensions == 0) return {};
+  if (dimensions == 0) return 0;
   size_t count = 1;
   for (UINT dimension = 1; dimension <= dimensions; ++dimension) {
     LONG lower = 0;
     LONG upper = -1;
     if (FAILED(SafeArrayGetLBound(array, dimension, &lower)) ||
         FAILED(SafeArrayGetUBound(array, dimension, &upper)) || upper < lower) {
-      return {};
+      return 0;
     }
     count *= static_cast<size_t>(static_cast<long long>(upper) - lower + 1);
   }
-  ArrayAccess access(array);
-  if (!access.Data() || count == 0) return {};
-  const auto* first = static_cast<const std::uint8_t*>(access.Data());
-  return Bytes(first, first + count);
-}
-
-bool IsByteArrayType(VARTYPE type) {
-  const VARTYPE element = type & ~(VT_ARRAY | VT_BYREF);
-  return (type & VT_ARRAY) && (element == VT_UI1 || element == VT_I1);
+  return count;
 }
 
 }  // namespace
 
-Bytes ToBytes(const Variant& variant) {
-  const VARIANT* source = variant.Get();
-  if (source->vt & VT_ARRAY) {
-    if (!IsByteArrayType(source->vt)) return {};
-    SAFEARRAY* array = (source->vt & VT_BYREF) ? (source->pparray ? *source->pparray : nullptr) : source->parray;
-    return ByteArrayElements(array);
+VariantBytes::VariantBytes(Variant&& variant) : held_(std::move(variant)) { Access(*held_.Get()); }
+
+VariantBytes::VariantBytes(const Variant& variant) { Access(*variant.Get()); }
+
+VariantBytes::VariantBytes(VariantBytes&& other) noexcept
+    : held_(std::move(other.held_)),  // the array's descriptor stays where it is: only the VARIANT moves
+      array_(std::exchange(other.array_, nullptr)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
+
+VariantBytes& VariantBytes::operator=(VariantBytes&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    held_ = std::move(other.held_);
+    array_ = std::exchange(other.array_, nullptr);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+VariantBytes::~VariantBytes() { Reset(); }
+
+void VariantBytes::Reset() {
+  if (array_) SafeArrayUnaccessData(std::exchange(array_, nullptr));
+  data_ = nullptr;
+  size_ = 0;
+  Clear(held_);
+}
+
+void VariantBytes::Access(const VARIANT& source) {
+  if (source.vt & VT_ARRAY) {
+    if (!IsByteArrayType(source.vt)) return;
+    Lock((source.vt & VT_BYREF) ? (source.pparray ? *source.pparray : nullptr) : source.parray);
+    return;
   }
   Variant converted;
-  if (FAILED(VariantChangeType(converted.Get(), Source(source), 0, VT_ARRAY | VT_UI1)) ||
+  if (FAILED(VariantChangeType(converted.Get(), Source(&source), 0, VT_ARRAY | VT_UI1)) ||
       !IsByteArrayType(converted.Type())) {
-    return {};
+    return;
   }
-  return ByteArrayElements(converted.Get()->parray);
+  held_ = std::move(converted);  // source may have been held_ itself: it is not needed any more
+  Lock(held_.Get()->parray);
+}
+
+void VariantBytes::Lock(SAFEARRAY* array) {
+  const size_t count = ByteElementCount(array);
+  void* data = nullptr;
+  if (count == 0 || FAILED(SafeArrayAccessData(array, &data))) return;
+  if (!data) {
+    SafeArrayUnaccessData(array);
+    return;
+  }
+  array_ = array;
+  data_ = static_cast<const std::uint8_t*>(data);
+  size_ = count;
+}
+
+Bytes ToBytes(const Variant& variant) {
+  const VariantBytes bytes(variant);
+  return Bytes(bytes.Get().begin(), bytes.Get().end());
 }
 
 }  // namespace harvester

@@ -1,5 +1,8 @@
 #pragma once
 // Owning handles for automation objects and VARIANTs.
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -65,5 +68,35 @@ std::string ToText(const Variant& variant);
 // The raw elements of a one-byte-element array (held directly or by reference, any bounds,
 // any number of dimensions); other values are first coerced to a byte array.
 Bytes ToBytes(const Variant& variant);
+
+// The bytes ToBytes would give, read where they lie: the array stays locked for its data
+// (SafeArrayAccessData) for as long as this lives, and nothing is copied. Made from a Variant
+// that it takes over, or from one that must outlive it. A value that is not an array is
+// coerced to a byte array held here.
+class VariantBytes {
+ public:
+  VariantBytes() = default;  // no bytes
+  explicit VariantBytes(Variant&& variant);
+  explicit VariantBytes(const Variant& variant);
+  VariantBytes(VariantBytes&& other) noexcept;
+  VariantBytes& operator=(VariantBytes&& other) noexcept;
+  VariantBytes(const VariantBytes&) = delete;
+  VariantBytes& operator=(const VariantBytes&) = delete;
+  ~VariantBytes();
+
+  std::span<const std::uint8_t> Get() const { return {data_, size_}; }
+  bool Empty() const { return size_ == 0; }
+  // Unlocks the array and gives back what was taken over; no bytes from then on.
+  void Reset();
+
+ private:
+  void Access(const VARIANT& source);
+  void Lock(SAFEARRAY* array);
+
+  Variant held_;                 // what was taken over, or the byte array a value was coerced to
+  SAFEARRAY* array_ = nullptr;   // locked while set
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 }  // namespace harvester

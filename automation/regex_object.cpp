@@ -57,8 +57,11 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subjectText,
   WriteProperty(regExp, "Global", {Arg(global)});
   const std::string patternText = quoteMarker ? ReplaceQuoteMarker(pattern) : std::string(pattern);
   WriteProperty(regExp, "Pattern", {Arg(patternText)});
-  subject.assign(subjectText);
+  // The text goes to the object straight from the caller's, and is kept only once the object
+  // has its own: a page is never held by the string handed to the object and the copy at once.
+  // It may be this object's own subject.
   matches = CallObjectMethod(regExp, "Execute", {Arg(subjectText)});
+  subject.assign(subjectText);
   return !IsEmpty(matches);
 }
 

@@ -75,7 +75,7 @@ bool WaitForCompleteResponse(const ComObject& request, const StopQuery& shouldSt
 
 }  // namespace
 
-Bytes FetchPage(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop) {
+VariantBytes FetchPageBody(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop) {
   if (shouldStop && shouldStop()) return {};
   // A failed creation keeps the previous request object, which is then used again.
   Create(requestObject, kRequestProgId);
@@ -88,9 +88,12 @@ Bytes FetchPage(ComObject& requestObject, std::string_view url, const StopQuery&
   // wait failed can fault inside the object (Wine 8).
   if (!WaitForCompleteResponse(requestObject, shouldStop)) return {};
   Variant body = ReadProperty(requestObject, "ResponseBody");
-  Bytes bytes = ToBytes(body);
-  Clear(body);
-  return bytes;
+  return VariantBytes(std::move(body));
+}
+
+Bytes FetchPage(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop) {
+  const VariantBytes body = FetchPageBody(requestObject, url, shouldStop);
+  return Bytes(body.Get().begin(), body.Get().end());
 }
 
 }  // namespace harvester

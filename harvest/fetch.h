@@ -16,5 +16,8 @@ using StopQuery = std::function<bool()>;
 // answers true the fetch is given up at once, with empty bytes; it is asked about every
 // 100 ms of the wait, also while messages keep arriving.
 Bytes FetchPage(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop = {});
+// The same fetch, its body left in the array the request object answered with (no bytes when
+// none arrived): the page is not copied out of it.
+VariantBytes FetchPageBody(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop = {});
 
 }  // namespace harvester

@@ -87,9 +87,9 @@ class Run {
 
  private:
   std::string PageText(const std::string& url) {
-    const Bytes body = FetchPage(request_, url, [this] { return host_.ShouldStop(); });
+    VariantBytes body = FetchPageBody(request_, url, [this] { return host_.ShouldStop(); });
     host_.StepDone(RunStep::kFetched);
-    std::string text = PageBytesToText(body);
+    std::string text = PageBytesToText(std::move(body));
     host_.StepDone(RunStep::kConverted);
     return text;
   }

@@ -21,7 +21,7 @@ DllFunction<int __stdcall(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)> 
 
 }  // namespace
 
-Bytes Utf8ToUtf16(const Bytes& utf8) {
+Bytes Utf8ToUtf16(std::span<const std::uint8_t> utf8) {
   // The converters count in int; a page beyond that cannot be converted and gives nothing.
   if (utf8.empty() || utf8.size() > static_cast<size_t>(INT_MAX)) return {};
   const auto* input = reinterpret_cast<LPCCH>(utf8.data());
@@ -53,6 +53,12 @@ std::string Utf16ToLocal(const Bytes& utf16) {
   return text;
 }
 
-std::string PageBytesToText(const Bytes& bytes) { return Utf16ToLocal(Utf8ToUtf16(bytes)); }
+std::string PageBytesToText(std::span<const std::uint8_t> bytes) { return Utf16ToLocal(Utf8ToUtf16(bytes)); }
+
+std::string PageBytesToText(VariantBytes&& body) {
+  const Bytes wide = Utf8ToUtf16(body.Get());
+  body.Reset();
+  return Utf16ToLocal(wide);
+}
 
 }  // namespace harvester

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <variant>
 
 #include "automation/calls.h"
 #include "automation/com_ptr.h"
@@ -313,6 +315,54 @@ TEST_F(TypedCalls, TextArgumentsArriveAsTheirUtf16) {
     EXPECT_EQ(std::wstring(received, SysStringLen(received)), expected);
     EXPECT_EQ(ReadTextProperty(object, "Name"), WideToText(expected)) << "and back from the string itself";
   }
+}
+
+TEST_F(TypedCalls, TextArgumentsOfEveryKindArriveAsTheirExactUtf16) {
+  // Texts given as a view, a pointer or a kept string are referred to, a handed-over string is
+  // owned; each reaches the object as the UTF-16 of exactly its own bytes.
+  std::string longText;
+  std::wstring longWide;
+  for (int i = 0; longText.size() < (1u << 20); ++i) {
+    longText += "电话：" + std::to_string(i) + ";";
+    longWide += L"\u7535\u8bdd\uff1a" + std::to_wstring(i) + L";";
+  }
+  struct Row {
+    const char* what;
+    std::string text;
+    std::wstring expected;
+  };
+  const Row rows[] = {
+      {"empty", "", L""},
+      {"zero bytes inside and at the end", std::string("\0a\0\xB5\xE7\0", 6), std::wstring(L"\0a\0\u7535\0", 5)},
+      {"a megabyte", longText, longWide},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // The text in the middle of a larger buffer: nothing after it may be read.
+    const std::string buffer = "\xB5\xE7" + row.text + "\xB5\xE7tail";
+    const std::string_view view = std::string_view(buffer).substr(2, row.text.size());
+    const std::string kept = row.text;
+    const Arg kinds[] = {Arg(view), Arg(kept), Arg(std::string(row.text))};
+    for (const Arg& arg : kinds) {
+      ASSERT_TRUE(WriteProperty(object, "Name", {arg}));
+      EXPECT_FALSE(Last().nullStrings[0]);
+      ASSERT_EQ(Last().types[0], VT_BSTR);
+      const BSTR received = Last().values[0].Get()->bstrVal;
+      EXPECT_EQ(std::wstring(received, SysStringLen(received)), row.expected);
+    }
+    const Args copied = {Arg(view)};  // copied from the list: still the caller's text
+    ASSERT_TRUE(std::holds_alternative<std::string_view>(copied[0].value()));
+    EXPECT_EQ(std::get<std::string_view>(copied[0].value()).data(), view.data());
+    EXPECT_EQ(std::get<std::string_view>(Arg(kept).value()).data(), kept.data());
+    EXPECT_TRUE(std::holds_alternative<std::string>(Arg(std::string(row.text)).value()));
+  }
+  const char* pointer = "\xB5\xE7\xBB\xB0";  // 电话 up to its terminator
+  ASSERT_TRUE(WriteProperty(object, "Name", {Arg(pointer)}));
+  EXPECT_EQ(raw->name, L"\u7535\u8bdd");
+  EXPECT_EQ(std::get<std::string_view>(Arg(pointer).value()).data(), pointer);
+  ASSERT_TRUE(WriteProperty(object, "Name", {Arg(static_cast<const char*>(nullptr))}));
+  EXPECT_FALSE(Last().nullStrings[0]) << "a null pointer is the empty text";
+  EXPECT_EQ(raw->name, L"");
 }
 
 TEST(EmptyHandleCalls, EveryKindGivesItsEmptyResult) {

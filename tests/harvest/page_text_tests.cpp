@@ -1,10 +1,13 @@
 // Fetched UTF-8 pages turned into program text (code page 936) through UTF-16.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <ole2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/text_codec.h"
 #include "harvest/combining_marks.h"
@@ -43,6 +46,32 @@ TEST(PageBytesToText, Table) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(PageBytesToText(BytesOf(row.utf8)), row.expected);
   }
+}
+
+// The bytes as the request object hands a body over: a one-byte array in a Variant.
+Variant BodyOf(std::string_view utf8) {
+  Variant body;
+  SAFEARRAYBOUND bound = {static_cast<ULONG>(utf8.size()), 0};
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+  void* data = nullptr;
+  if (array && !utf8.empty() && SUCCEEDED(SafeArrayAccessData(array, &data))) {
+    std::copy(utf8.begin(), utf8.end(), static_cast<char*>(data));
+    SafeArrayUnaccessData(array);
+  }
+  body.Get()->vt = VT_ARRAY | VT_UI1;
+  body.Get()->parray = array;
+  return body;
+}
+
+TEST(PageBytesToText, FetchedBodyConvertsWhereItLiesAndIsGivenBack) {
+  for (const ConversionCase& row : kCases) {
+    SCOPED_TRACE(row.what);
+    VariantBytes body(BodyOf(row.utf8));
+    ASSERT_EQ(body.Get().size(), row.utf8.size());
+    EXPECT_EQ(PageBytesToText(std::move(body)), row.expected);
+    EXPECT_TRUE(body.Empty()) << "the body is let go once converted";
+  }
+  EXPECT_EQ(PageBytesToText(VariantBytes()), "");
 }
 
 TEST(PageBytesToText, InvalidUtf8IsReplacedAndTheRestKept) {
