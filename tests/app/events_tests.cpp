@@ -269,5 +269,35 @@ TEST_F(EventsTest, EscapeClosesTheWindowFromEveryControl) {
   }
 }
 
+void CALLBACK QuitAfterAll(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(7); }
+
+// A loop other than the program's own, like the request object's wait, may take the quit
+// message that the end of the window posts; the program's loop then still ends, because no
+// window is left.
+TEST_F(EventsTest, TheLoopEndsWithoutItsWindowWhenAnotherLoopTookTheQuitMessage) {
+  SetLoopStarted(true);
+  PostMessageW(window_->hwnd, WM_CLOSE, 0, 0);
+  bool quitTaken = false;
+  MSG message;
+  for (int i = 0; i < 1000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+    if (message.message == WM_QUIT) quitTaken = true;
+    DispatchMessageW(&message);
+  }
+  SetLoopStarted(false);
+  window_ = nullptr;
+  ASSERT_TRUE(LoadedWindows().empty());
+  ASSERT_TRUE(quitTaken);
+  // Should the loop wait for a quit message after all, one comes 3 s later.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 3000, QuitAfterAll);
+  ASSERT_NE(timer, 0u);
+  const ULONGLONG start = GetTickCount64();
+  RunMessageLoop();
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  KillTimer(nullptr, timer);
+  while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  EXPECT_LT(elapsed, 1000u);
+}
+
 }  // namespace
 }  // namespace harvester

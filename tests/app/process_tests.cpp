@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/fatal_error.h"
@@ -168,6 +171,166 @@ TEST(ProcessTest, EscapeInAControlEndsTheProgramWithZero) {
   ASSERT_NE(button, nullptr);
   PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_EQ(program.WaitForExit(kStartMs), 0u);
+}
+
+bool RunningOnWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The program with its window on a desktop of its own: under Wine a virtual desktop, started by
+// that desktop's shell. On a bare X server Wine holds the end of every top-level window for 2 s,
+// waiting for a window manager that is not there; inside a virtual desktop a window ends at
+// once, as on a desktop with a window manager, so the program's own time can be measured.
+class ProgramOnItsDesktop {
+ public:
+  ProgramOnItsDesktop() {
+    static int count = 0;
+    desktop_ = L"harvester-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
+    const std::wstring shell = L"explorer /desktop=" + desktop_ + L",800x600 ";
+    starter_ = std::make_unique<ChildProcess>(RunningOnWine() ? shell + ProgramPath() : ProgramPath());
+  }
+  ProgramOnItsDesktop(const ProgramOnItsDesktop&) = delete;
+  ProgramOnItsDesktop& operator=(const ProgramOnItsDesktop&) = delete;
+  ~ProgramOnItsDesktop() {
+    if (process_) {
+      if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 99);
+        WaitForSingleObject(process_, 5000);
+      }
+      CloseHandle(process_);
+    }
+  }
+
+  // The program's window, within timeoutMs; nullptr when it did not come.
+  HWND WaitForWindow(DWORD timeoutMs) {
+    HWND window = nullptr;
+    if (!RunningOnWine()) {
+      window = starter_->WaitForWindow(kTitle, timeoutMs);
+    } else {
+      // The windows of another desktop are found from a thread on that desktop.
+      HDESK desktop = nullptr;
+      std::thread finder([&] {
+        const ULONGLONG end = GetTickCount64() + timeoutMs;
+        while (!window && GetTickCount64() < end) {
+          if (!desktop) {
+            desktop = OpenDesktopW(desktop_.c_str(), 0, FALSE, GENERIC_ALL);
+            if (desktop && !SetThreadDesktop(desktop)) {
+              CloseDesktop(desktop);
+              desktop = nullptr;
+            }
+          }
+          if (desktop) window = FindWindowW(nullptr, kTitle.c_str());
+          if (!window) Sleep(50);
+        }
+      });
+      finder.join();
+      if (desktop) CloseDesktop(desktop);  // its thread has ended
+    }
+    DWORD id = 0;
+    if (window && GetWindowThreadProcessId(window, &id) && !process_)
+      process_ = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, id);
+    return process_ ? window : nullptr;
+  }
+
+  // The exit code, or STILL_ACTIVE when the program did not end within timeoutMs.
+  DWORD WaitForExit(DWORD timeoutMs) {
+    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process_, &code);
+    return code;
+  }
+
+ private:
+  std::wstring desktop_;
+  std::unique_ptr<ChildProcess> starter_;  // the program itself, or the desktop's shell that started it
+  HANDLE process_ = nullptr;
+};
+
+// The site of the compiled-in host on the loopback interface, for a program whose listing is
+// slow: a list page with two listings, the first answering after 10 s.
+class SlowSiteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string host = SITE_HOST;
+    const auto port = demo::PortOf(host);
+    if (host.rfind("127.0.0.1:", 0) != 0 || !port)
+      GTEST_SKIP() << "the program is built for the site host " << host << ", not for a loopback site";
+    server_ = std::make_unique<testing::HttpServer>(*port);
+    if (!server_->Started()) GTEST_SKIP() << "port " << *port << " is taken by another program";
+    testing::Response list;
+    list.body = "<html><ul><li><a class=\"list-item\" href=\"" + server_->Url("/l/slow.html") +
+                "\">a</a></li><li><a class=\"list-item\" href=\"" + server_->Url("/l/next.html") +
+                "\">b</a></li></ul></html>";
+    server_->Route("/sh_shouji/", list);
+    testing::Response slow;
+    slow.body = "<title>slow</title>";
+    slow.delayMs = 10000;
+    server_->Route("/l/slow.html", slow);
+    testing::Response next;
+    next.body = "<title>next</title>";
+    server_->Route("/l/next.html", next);
+  }
+
+  // Starts the program, presses its start button and returns its window 1 s into the wait for
+  // the slow listing; nullptr, with the reason, when that point was not reached.
+  HWND StartRunIntoTheSlowListing() {
+    program_ = std::make_unique<ProgramOnItsDesktop>();
+    HWND window = program_->WaitForWindow(kStartMs);
+    if (!window) {
+      ADD_FAILURE() << "the program's window did not come";
+      return nullptr;
+    }
+    HWND button = FindWindowExW(window, nullptr, L"Button", nullptr);
+    if (!button || !PostMessageW(button, BM_CLICK, 0, 0)) {
+      ADD_FAILURE() << "the start button could not be pressed";
+      return nullptr;
+    }
+    if (!server_->WaitForRequests(2, kStartMs)) {  // the list page, then the slow listing
+      ADD_FAILURE() << "the run did not ask for the slow listing";
+      return nullptr;
+    }
+    Sleep(1000);
+    return window;
+  }
+
+  // The exit code of the program if it ends within boundMs of start (a GetTickCount64 value),
+  // STILL_ACTIVE if not; *elapsed is the time from start to its end or to the bound.
+  DWORD ExitCodeWithin(ULONGLONG start, DWORD boundMs, double* elapsed) {
+    const ULONGLONG passed = GetTickCount64() - start;
+    const DWORD code = program_->WaitForExit(passed >= boundMs ? 0 : static_cast<DWORD>(boundMs - passed));
+    *elapsed = static_cast<double>(GetTickCount64() - start);
+    return code;
+  }
+
+  std::unique_ptr<testing::HttpServer> server_;
+  std::unique_ptr<ProgramOnItsDesktop> program_;  // ended before the server goes
+};
+
+TEST_F(SlowSiteTest, ClosingTheWindowDuringARunEndsTheProgramWithZeroAtOnce) {
+  HWND window = StartRunIntoTheSlowListing();
+  ASSERT_NE(window, nullptr);
+  const ULONGLONG start = GetTickCount64();
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  double elapsed = 0;
+  const DWORD code = ExitCodeWithin(start, 2000, &elapsed);
+  std::printf("closed during a run: the program ended %.0f ms after the close\n", elapsed);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(server_->RequestCount(), 2u);  // the second listing was not asked for
+}
+
+TEST_F(SlowSiteTest, TheEndOfTheSessionDuringARunEndsTheProgramWithZeroAtOnce) {
+  HWND window = StartRunIntoTheSlowListing();
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR answer = 0;
+  ASSERT_NE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 1000, &answer), 0);
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));  // the program lets the session end
+  const ULONGLONG start = GetTickCount64();
+  SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 2000, &answer);
+  double elapsed = 0;
+  const DWORD code = ExitCodeWithin(start, 2000, &elapsed);
+  std::printf("session ended during a run: the program ended %.0f ms after the end\n", elapsed);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(server_->RequestCount(), 2u);
 }
 
 TEST(FatalErrorTest, MessageComposition) {

@@ -206,45 +206,120 @@ TEST_F(FetchTest, ImmediateAnswerIsNotWaitedFor) {
   EXPECT_EQ(server_.RequestCount(), static_cast<size_t>(kFetches));
 }
 
-// The one slow case: a server that never finishes its answer while the thread's window gets a
-// message every 100 ms. The fetch gives up after 8 seconds by its own clock; the next fetch works.
+// Posts a message to a window of this thread every 100 ms while it lives, as the user's input
+// and the system's messages would arrive during a fetch; at most 30 s.
+class MessagePoster {
+ public:
+  MessagePoster() {
+    window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    thread_ = std::thread([this] {
+      for (int i = 0; i < 300 && !done_; ++i) {
+        if (PostMessageW(window_, WM_USER + 7, 0, 0)) ++posted_;
+        Sleep(100);
+      }
+    });
+  }
+  MessagePoster(const MessagePoster&) = delete;
+  MessagePoster& operator=(const MessagePoster&) = delete;
+  ~MessagePoster() { Stop(); }
+
+  bool Started() const { return window_ != nullptr; }
+  // Stops posting, takes what is left and returns how many were posted.
+  int Stop() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (window_) {
+      MSG message;
+      while (PeekMessageW(&message, window_, 0, 0, PM_REMOVE)) {
+      }
+      DestroyWindow(window_);
+      window_ = nullptr;
+    }
+    return posted_;
+  }
+
+ private:
+  HWND window_ = nullptr;
+  std::atomic<bool> done_{false};
+  std::atomic<int> posted_{0};
+  std::thread thread_;
+};
+
+// A server that never finishes its answer while the thread's window gets a message every
+// 100 ms. The fetch gives up after 8 seconds by its own clock, with the object's receive
+// time-out left at its default; the next fetch works.
 TEST_F(FetchTest, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {
   Response hanging = Page(std::string(2000, 'h'));
   hanging.ending = Response::Ending::kNeverComplete;
   server_.Route("/hang", hanging);
   server_.Route("/next", Page("next page"));
 
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  std::atomic<bool> done{false};
-  std::atomic<int> posted{0};
-  std::thread poster([&] {
-    for (int i = 0; i < 200 && !done; ++i) {  // at most 20 s
-      if (PostMessageW(window, WM_USER + 7, 0, 0)) ++posted;
-      Sleep(100);
-    }
-  });
-
+  MessagePoster poster;
+  ASSERT_TRUE(poster.Started());
   const auto start = Now();
   const Bytes body = FetchPage(request_, server_.Url("/hang"));
   const double elapsed = MillisecondsSince(start);
-  done = true;
-  poster.join();
-  MSG message;
-  while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) {
-  }
-  DestroyWindow(window);
+  const int posted = poster.Stop();
 
-  std::printf("never-ending answer: gave up after %.0f ms, %d messages posted\n", elapsed, posted.load());
+  std::printf("never-ending answer: gave up after %.0f ms, %d messages posted\n", elapsed, posted);
   EXPECT_TRUE(body.empty());
   EXPECT_GE(elapsed, 7900.0);
   EXPECT_LT(elapsed, 9000.0);
-  EXPECT_GE(posted.load(), 60);
+  EXPECT_GE(posted, 60);
 
   IUnknown* abandoned = request_.Get();
   EXPECT_EQ(TextOf(FetchPage(request_, server_.Url("/next"))), "next page");
   EXPECT_NE(request_.Get(), abandoned);
   EXPECT_EQ(server_.RequestCount(), 2u);
+}
+
+// A server that keeps sending, one byte every 500 ms, so the connection never falls silent for
+// the receive time-out, while messages arrive every 100 ms: the fetch still ends at 8 seconds,
+// with nothing.
+TEST_F(FetchTest, TricklingAnswerGivesUpAfterEightSecondsDespiteMessages) {
+  Response trickle = Page(std::string(40, 't'));  // 20 s of body
+  trickle.ending = Response::Ending::kTrickle;
+  trickle.trickleMs = 500;
+  server_.Route("/trickle", trickle);
+
+  MessagePoster poster;
+  ASSERT_TRUE(poster.Started());
+  const auto start = Now();
+  const Bytes body = FetchPage(request_, server_.Url("/trickle"));
+  const double elapsed = MillisecondsSince(start);
+  const int posted = poster.Stop();
+
+  std::printf("trickling answer: gave up after %.0f ms, %d messages posted\n", elapsed, posted);
+  EXPECT_TRUE(body.empty()) << body.size() << " bytes";
+  EXPECT_GE(elapsed, 7900.0);
+  EXPECT_LT(elapsed, 9000.0);
+  EXPECT_GE(posted, 60);
+}
+
+// Told to stop 1 s into its wait, whether nothing has arrived yet or part of the body, the fetch
+// gives up at once with nothing; told before it begins, it sends nothing.
+TEST_F(FetchTest, StopGivesTheFetchUpAtOnce) {
+  Response silent = Page("never sent");
+  silent.delayMs = 20000;
+  server_.Route("/silent", silent);
+  Response half = Page(std::string(2000, 'h'));
+  half.ending = Response::Ending::kNeverComplete;
+  server_.Route("/half", half);
+  for (const char* path : {"/silent", "/half"}) {
+    SCOPED_TRACE(path);
+    MessagePoster poster;
+    const auto start = Now();
+    const Bytes body = FetchPage(request_, server_.Url(path), [start] { return MillisecondsSince(start) >= 1000.0; });
+    const double elapsed = MillisecondsSince(start);
+    std::printf("%s: told to stop at 1000 ms, gave up at %.0f ms\n", path, elapsed);
+    EXPECT_TRUE(body.empty());
+    EXPECT_GE(elapsed, 1000.0);
+    EXPECT_LT(elapsed, 1400.0);
+  }
+  const size_t asked = server_.RequestCount();
+  EXPECT_EQ(asked, 2u);
+  EXPECT_TRUE(FetchPage(request_, server_.Url("/half"), [] { return true; }).empty());
+  EXPECT_EQ(server_.RequestCount(), asked);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/file_dialog.h"
 #include "app/layout.h"
 #include "app/main_window.h"
+#include "app/harvest_window.h"
 #include "harvest/harvest_run.h"
 #include "tests/harvest/run_fixture.h"
 #include "tests/support/test_support.h"
@@ -23,6 +25,8 @@ namespace harvester {
 namespace {
 
 using testing::HarvestRunTest;
+using testing::HttpServer;
+using testing::Response;
 using testing::kLinkList;
 using testing::kListPath;
 using testing::kResultList;
@@ -34,6 +38,7 @@ using testing::Utf8;
 
 TEST_F(HarvestRunTest, PageCountOfOneFetchesExactlyPageOneAndLeavesTheWindowOpen) {
   server_.Route(kListPath, Page("<html>no listings today</html>"));
+  StopHarvestRun();  // outside a run: no effect on the next one
   ClickStart();
   const auto requests = server_.Requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -233,6 +238,75 @@ TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
   PostClick(results);
   PumpFor(100);
   EXPECT_EQ(g_dialogsShown.load(), 1);
+}
+
+// The ways a window is closed while a run waits for a slow listing (10 s): the window goes, the
+// run gives up that listing and asks for no other, and the start button's click returns well
+// within a second of the window's end. (The end itself takes 2 s on a bare X server under
+// Wine, which waits for a window manager that is not there, with or without a run.)
+TEST_F(HarvestRunTest, ClosingTheWindowDuringARunStopsTheRunAtOnce) {
+  struct Route {
+    const char* name;
+    void (*close)(HWND frame, HWND focused);
+  };
+  const Route routes[] = {
+      {"WM_CLOSE", [](HWND frame, HWND) { PostMessageW(frame, WM_CLOSE, 0, 0); }},
+      {"close from the system menu", [](HWND frame, HWND) { PostMessageW(frame, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+      {"Escape in the focused control", [](HWND, HWND focused) { PostMessageW(focused, WM_KEYDOWN, VK_ESCAPE, 1); }},
+      {"Alt+F4 in the focused control",
+       [](HWND, HWND focused) { PostMessageW(focused, WM_SYSKEYDOWN, VK_F4, 1 | (1 << 29)); }},
+      {"end of the session", [](HWND frame, HWND) {
+         DWORD_PTR answer = 0;
+         SendMessageTimeoutW(frame, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 1000, &answer);
+         SendMessageTimeoutW(frame, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 1000, &answer);
+       }},
+  };
+  for (const Route& route : routes) {
+    SCOPED_TRACE(route.name);
+    if (!window_) {
+      window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
+      ASSERT_NE(window_, nullptr);
+    }
+    HttpServer server;
+    ASSERT_TRUE(server.Started());
+    SetSiteHost("127.0.0.1:" + std::to_string(server.Port()));
+    Response slow = Page(Listing(L"慢", L"郑", {}), 10000);
+    server.Route("/l/slow.html", slow);
+    server.Route("/l/next.html", Page(Listing(L"下一个", L"王", {})));
+    server.Route(kListPath, Page("<a class=\"list-item\" href=\"" + server.Url("/l/slow.html") +
+                                 "\"><a class=\"list-item\" href=\"" + server.Url("/l/next.html") + "\">"));
+    HWND frame = window_->hwnd;
+    HWND start = Hwnd("按钮1");
+    SetFocus(start);
+    std::atomic<ULONGLONG> closedAt{0}, goneAt{0};
+    std::thread user([&] {
+      if (!server.WaitForRequests(2, 10000)) return;  // the list page, then the slow listing
+      Sleep(1000);
+      closedAt = GetTickCount64();
+      route.close(frame, start);
+      while (IsWindow(frame) && GetTickCount64() - closedAt < 12000) Sleep(5);
+      goneAt = GetTickCount64();
+    });
+    SendMessageW(start, BM_CLICK, 0, 0);
+    const ULONGLONG returnedAt = GetTickCount64();
+    user.join();
+    const bool closed = !IsWindow(frame);
+    if (closed) window_ = nullptr;  // gone with its window
+    PumpFor(50);
+    ASSERT_NE(closedAt.load(), 0u) << "the run did not reach the slow listing";
+    const double windowGone = static_cast<double>(goneAt.load()) - static_cast<double>(closedAt.load());
+    const double returnedAfter = static_cast<double>(returnedAt) - static_cast<double>(goneAt.load());
+    std::printf("%s: the window went %.0f ms after the close, the run returned %.0f ms after that\n",
+                route.name, windowGone, returnedAfter);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(LoadedWindows().empty());
+    EXPECT_LT(windowGone, 3000.0);
+    EXPECT_LT(returnedAfter, 500.0);
+    EXPECT_EQ(server.RequestCount(), 2u);  // the next listing was not asked for
+  }
+  SetSiteHost("127.0.0.1:" + std::to_string(server_.Port()));
+  if (!window_) window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
+  ASSERT_NE(window_, nullptr);
 }
 
 }  // namespace
