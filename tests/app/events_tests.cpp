@@ -11,6 +11,7 @@
 #include "app/control_names.h"
 #include "app/controls.h"
 #include "app/events.h"
+#include "app/file_dialog.h"
 #include "base/fatal_error.h"
 #include "app/main_window.h"
 #include "tests/support/test_support.h"
@@ -53,6 +54,7 @@ class EventsTest : public ::testing::Test {
   }
   void TearDown() override {
     SetFatalErrorSink(nullptr);
+    SetFileDialogFunction(nullptr);
     DestroyAllProgramWindows();
   }
 
@@ -73,14 +75,31 @@ class EventsTest : public ::testing::Test {
   ProgramWindow* window_ = nullptr;
 };
 
-// The list box keeps the binding of the layout: a left press calls the save operation.
-TEST_F(EventsTest, LayoutBindsTheButtonClickAndTheListPress) {
-  const Control& button = Named(names::kStartButton);
-  const Control& list = Named(names::kResultList);
-  ASSERT_EQ(button.bindings.size(), 1u);
-  EXPECT_EQ(button.bindings[0].event, kEventClicked);
-  ASSERT_EQ(list.bindings.size(), 1u);
-  EXPECT_EQ(list.bindings[0].event, kEventLeftDown);
+int g_dialogsShown = 0;
+BOOL CancelDialog(OPENFILENAMEW*) {
+  ++g_dialogsShown;
+  return FALSE;
+}
+
+// With the layout's own bindings: a click on the start button runs (over no pages here, so
+// nothing is fetched and no dialog opens), a left press on the result list saves (the save
+// dialog opens, and is cancelled). No other control reacts to anything.
+TEST_F(EventsTest, LayoutBindsTheButtonToTheRunAndTheListPressToTheSave) {
+  g_dialogsShown = 0;
+  SetFileDialogFunction(CancelDialog);
+  SetWindowTextW(Named(names::kPageCountBox).hwnd, L"0");
+  ListBoxAddItem(names::kResultList, "联系人：张三");
+  HWND results = Named(names::kResultList).hwnd;
+
+  SendMessageW(Named(names::kStartButton).hwnd, BM_CLICK, 0, 0);
+  PumpFor(50);
+  EXPECT_EQ(g_dialogsShown, 0);
+  EXPECT_EQ(SendMessageW(results, LB_GETCOUNT, 0, 0), 1);  // a run over no pages adds nothing
+
+  Post(names::kResultList, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 5));
+  Post(names::kResultList, WM_LBUTTONUP, 0, MAKELPARAM(10, 5));
+  EXPECT_EQ(g_dialogsShown, 1);
+
   for (const char* other : {names::kPageCountBox, names::kCaptionLabel, names::kLinkList, names::kAddressBox, names::kInstructionBox})
     EXPECT_TRUE(Named(other).bindings.empty()) << other;
 }
