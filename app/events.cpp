@@ -90,10 +90,6 @@ LRESULT CALLBACK CloseOnEscape(int code, WPARAM removal, LPARAM lParam) {
 EscapeClosesMeanwhile::EscapeClosesMeanwhile()
     : hook_(SetWindowsHookExW(WH_GETMESSAGE, CloseOnEscape, nullptr, GetCurrentThreadId())) {}
 
-EscapeClosesMeanwhile::~EscapeClosesMeanwhile() {
-  if (hook_) UnhookWindowsHookEx(hook_);
-}
-
 FiredEvent FireEvent(ProgramWindow&, Control& control, std::int32_t event, const std::vector<std::int32_t>& args) {
   FiredEvent fired;
   static bool handlerRunning = false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "base/owners.h"
 
 namespace harvester {
 
@@ -50,10 +51,9 @@ class EscapeClosesMeanwhile {
   EscapeClosesMeanwhile();
   EscapeClosesMeanwhile(const EscapeClosesMeanwhile&) = delete;
   EscapeClosesMeanwhile& operator=(const EscapeClosesMeanwhile&) = delete;
-  ~EscapeClosesMeanwhile();
 
  private:
-  HHOOK hook_;
+  UniqueHook hook_;
 };
 
 // Peek, idle and pump until the quit message arrives, or until no program window is left: a

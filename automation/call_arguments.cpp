@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "automation/call_results.h"
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 
 namespace harvester::calls_internal {

@@ -6,7 +6,8 @@
 #include <string>
 
 #include "automation/calls.h"
-#include "automation/com_ptr.h"
+#include "automation/type_info_owners.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 
 namespace harvester::calls_internal {

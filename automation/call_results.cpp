@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 
 namespace harvester::calls_internal {

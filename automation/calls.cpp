@@ -9,7 +9,7 @@
 #include "automation/call_arguments.h"
 #include "automation/call_binding.h"
 #include "automation/call_results.h"
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 
 namespace harvester {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 
 namespace harvester {

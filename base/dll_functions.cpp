@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "base/fatal_error.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 
 namespace harvester {
@@ -14,21 +16,17 @@ constexpr const char* kDefaultLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User3
                                              "Advapi32.dll", "Mpr.dll",   "Shell32.dll"};
 
 // Libraries that gave a function; they stay loaded until the program ends.
-std::vector<HMODULE>& LoadedLibraries() {
-  static std::vector<HMODULE> libraries;
+std::vector<UniqueModule>& LoadedLibraries() {
+  static std::vector<UniqueModule> libraries;
   return libraries;
 }
 
 // The address of function in library, the library kept loaded; nullptr (library released) if absent.
 void* LoadFrom(const char* library, const char* function) {
-  HMODULE module = LoadLibraryW(TextToWide(library).c_str());
+  UniqueModule module(LoadLibraryW(TextToWide(library).c_str()));
   if (!module) return nullptr;
-  void* address = reinterpret_cast<void*>(GetProcAddress(module, function));
-  if (!address) {
-    FreeLibrary(module);
-    return nullptr;
-  }
-  LoadedLibraries().push_back(module);
+  void* address = reinterpret_cast<void*>(GetProcAddress(module.Get(), function));
+  if (address) LoadedLibraries().push_back(std::move(module));
   return address;
 }
 
@@ -61,7 +59,6 @@ void* LookUpDllFunction(const char* library, const char* function) {
 }
 
 void ReleaseDllLibraries() {
-  for (HMODULE module : LoadedLibraries()) FreeLibrary(module);
   LoadedLibraries().clear();
 }
 

@@ -80,6 +80,12 @@ struct Menu {
   static bool Close(Value value) noexcept { return DestroyMenu(value) != FALSE; }
 };
 
+struct Hook {
+  using Value = HHOOK;
+  static Value None() noexcept { return nullptr; }
+  static bool Close(Value value) noexcept { return UnhookWindowsHookEx(value) != FALSE; }
+};
+
 struct Desktop {
   using Value = HDESK;
   static Value None() noexcept { return nullptr; }
@@ -111,6 +117,7 @@ using UniqueFile = UniqueResource<owner_traits::File>;
 using UniqueModule = UniqueResource<owner_traits::Module>;
 using UniqueMenu = UniqueResource<owner_traits::Menu>;
 using UniqueDesktop = UniqueResource<owner_traits::Desktop>;
+using UniqueHook = UniqueResource<owner_traits::Hook>;
 template <typename T>
 using UniqueGdiObject = UniqueResource<owner_traits::GdiObject<T>>;
 using UniqueBrush = UniqueGdiObject<HBRUSH>;
@@ -118,6 +125,38 @@ using UniqueFont = UniqueGdiObject<HFONT>;
 using UniqueBitmap = UniqueGdiObject<HBITMAP>;
 // A BSTR; null is the empty text, as automation has it.
 using UniqueBstr = UniqueResource<owner_traits::Bstr>;
+
+// One counted COM interface reference; Put() releases the old one before handing out the slot.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ~ComPtr() { Reset(); }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pointer_ = std::exchange(other.pointer_, nullptr);
+    }
+    return *this;
+  }
+
+  T* Get() const { return pointer_; }
+  T* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+  T** Put() {
+    Reset();
+    return &pointer_;
+  }
+  void Reset() {
+    if (pointer_) std::exchange(pointer_, nullptr)->Release();
+  }
+
+ private:
+  T* pointer_ = nullptr;
+};
 
 // An object selected into a DC for as long as this lives; the one it replaced is selected
 // again when it goes. An owner of the object itself must outlive the selection.
@@ -245,6 +284,9 @@ class UniqueVariant {
   VARIANT value_;
 };
 
+// The platform headers declare the source of a VARIANT copy or coercion writable; it is not written.
+inline VARIANT* Source(const VARIANT* variant) { return const_cast<VARIANT*>(variant); }
+
 // OLE on this thread for as long as this lives. Uninitialises only after a successful
 // initialise; S_FALSE (already initialised here) is one, and must be balanced too.
 class OleInitialization {
@@ -294,12 +336,14 @@ static_assert(kIsMoveOnlyOwner<UniqueFile>);
 static_assert(kIsMoveOnlyOwner<UniqueModule>);
 static_assert(kIsMoveOnlyOwner<UniqueMenu>);
 static_assert(kIsMoveOnlyOwner<UniqueDesktop>);
+static_assert(kIsMoveOnlyOwner<UniqueHook>);
 static_assert(kIsMoveOnlyOwner<UniqueBrush>);
 static_assert(kIsMoveOnlyOwner<UniqueBstr>);
 static_assert(kIsMoveOnlyOwner<SelectedObject>);
 static_assert(kIsMoveOnlyOwner<WindowDC>);
 static_assert(kIsMoveOnlyOwner<PaintDC>);
 static_assert(kIsMoveOnlyOwner<UniqueVariant>);
+static_assert(kIsMoveOnlyOwner<ComPtr<IUnknown>>);
 static_assert(kIsMoveOnlyOwner<OleInitialization>);
 static_assert(kIsMoveOnlyOwner<ComInitialization>);
 

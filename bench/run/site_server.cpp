@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "bench/run/site_pages.h"
 #include "tests/support/http_server.h"
+#include "tests/support/test_support.h"
 
 namespace harvester::bench {
 namespace {
@@ -40,20 +43,13 @@ SiteServerProcess::SiteServerProcess() {
   if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) return;
   SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
 
-  std::wstring path(MAX_PATH * 4, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  std::wstring commandLine = L"\"" + path + L"\" --serve " + std::to_wstring(GetCurrentProcessId());
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd.Get();
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
-    return;
-  CloseHandle(info.hThread);
-  process_.Reset(info.hProcess);
+  const testing::StandardHandles handles = {GetStdHandle(STD_INPUT_HANDLE), writeEnd.Get(),
+                                            GetStdHandle(STD_ERROR_HANDLE)};
+  server_ = std::make_unique<testing::ChildProcess>(
+      L"\"" + testing::ExecutablePath() + L"\" --serve " + std::to_wstring(GetCurrentProcessId()), nullptr,
+      &handles);
+  if (!server_->Started()) return;
+  writeEnd.Reset();  // the server's copy is the only one left
 
   // "port <n>\n", within the time-out.
   std::string received;
@@ -62,7 +58,7 @@ SiteServerProcess::SiteServerProcess() {
     DWORD available = 0;
     if (!PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &available, nullptr)) break;
     if (available == 0) {
-      if (WaitForSingleObject(process_.Get(), 20) == WAIT_OBJECT_0) break;
+      if (server_->WaitForExit(20) != STILL_ACTIVE) break;
       continue;
     }
     char buffer[64];
@@ -73,12 +69,6 @@ SiteServerProcess::SiteServerProcess() {
   if (received.rfind("port ", 0) == 0) port_ = static_cast<unsigned short>(std::strtoul(received.c_str() + 5, nullptr, 10));
 }
 
-SiteServerProcess::~SiteServerProcess() {
-  if (!process_) return;
-  if (WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_.Get(), 0);
-    WaitForSingleObject(process_.Get(), 5000);
-  }
-}
+SiteServerProcess::~SiteServerProcess() = default;
 
 }  // namespace harvester::bench

@@ -3,9 +3,9 @@
 // server's pages, threads and records are not counted with the run's memory and handles.
 #include <windows.h>
 
-#include <string>
+#include <memory>
 
-#include "base/owners.h"
+#include "tests/support/test_support.h"
 
 namespace harvester::bench {
 
@@ -24,7 +24,7 @@ class SiteServerProcess {
   unsigned short Port() const { return port_; }
 
  private:
-  UniqueHandle process_;
+  std::unique_ptr<testing::ChildProcess> server_;  // killed when this goes if still serving
   unsigned short port_ = 0;
 };
 

@@ -9,12 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/main_window.h"
+#include "base/owners.h"
 #include "tests/support/test_support.h"
 
 namespace harvester {
@@ -57,22 +57,6 @@ class LayoutTest : public ::testing::Test {
     Control* control = FindControl(window, name);
     return control ? control->hwnd : nullptr;
   }
-};
-
-// A hook of this thread, removed when the owner goes.
-class ThreadHook {
- public:
-  ThreadHook(int kind, HOOKPROC procedure)
-      : hook_(SetWindowsHookExW(kind, procedure, nullptr, GetCurrentThreadId())) {}
-  ThreadHook(const ThreadHook&) = delete;
-  ThreadHook& operator=(const ThreadHook&) = delete;
-  ~ThreadHook() {
-    if (hook_) UnhookWindowsHookEx(hook_);
-  }
-  bool Set() const { return hook_ != nullptr; }
-
- private:
-  HHOOK hook_;
 };
 
 RECT ClientRectOf(HWND control) {
@@ -155,8 +139,8 @@ TEST_F(LayoutTest, StackingOrderIsTableOrderWhateverOrderTheControlsWereMadeIn) 
   g_movedToTop = 0;
   ProgramWindow* window = nullptr;
   {
-    const ThreadHook hook(WH_CALLWNDPROCRET, PutOnTopWhenMade);
-    ASSERT_TRUE(hook.Set());
+    const UniqueHook hook(SetWindowsHookExW(WH_CALLWNDPROCRET, PutOnTopWhenMade, nullptr, GetCurrentThreadId()));
+    ASSERT_TRUE(hook);
     window = Create(Frame(controls));
   }
   ASSERT_NE(window, nullptr);
@@ -251,13 +235,13 @@ TEST_F(LayoutTest, FrameHasTheLayoutsOuterSizeCentredOnTheScreen) {
     g_frameProcedure = nullptr;  // the frame of the case before is gone
     g_layoutWidth = c.width;
     g_layoutHeight = c.height;
-    std::optional<ThreadHook> hook;
+    UniqueHook hook;
     if (c.resizedBySystem) {
-      hook.emplace(WH_CBT, WrapTheFrame);
-      ASSERT_TRUE(hook->Set());
+      hook.Reset(SetWindowsHookExW(WH_CBT, WrapTheFrame, nullptr, GetCurrentThreadId()));
+      ASSERT_TRUE(hook);
     }
     ProgramWindow* window = Create(Frame(controls, c.width, c.height));
-    hook.reset();
+    hook.Reset();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(g_framesResized, c.resizedBySystem ? 1 : 0);
     RECT frame;

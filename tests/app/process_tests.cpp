@@ -24,6 +24,8 @@ namespace {
 
 using testing::ChildProcess;
 using testing::ExecutableFolder;
+using testing::FileBytes;
+using testing::ProgramText;
 using testing::Text;
 using testing::Wide;
 namespace demo = harvester::demo;
@@ -46,29 +48,8 @@ std::string Utf8Lines(const std::vector<std::string>& lines) {
   return text;
 }
 
-// Program text (code page 936) of UTF-8 text.
-std::string ProgramText(const std::string& utf8) {
-  std::wstring wide(utf8.size(), L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                                      wide.data(), static_cast<int>(wide.size()))));
-  return Text(wide);
-}
-
-std::string FileBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 std::wstring TemporaryPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH + 1, folder);
-  const std::wstring path = std::wstring(folder) + name;
+  const std::wstring path = testing::TemporaryFolder() + name;
   DeleteFileW(path.c_str());
   return path;
 }

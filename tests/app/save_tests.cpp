@@ -93,9 +93,7 @@ class SaveTest : public ::testing::Test {
     SetSaveFailureFunction([](const std::wstring& text, const std::wstring& caption) {
       g_failures.emplace_back(text, caption);
     });
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"harvester-save-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    folder_ = testing::TemporaryFolder() + L"harvester-save-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(GetTickCount64());
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
     window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);

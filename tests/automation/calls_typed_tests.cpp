@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "automation/calls.h"
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "base/text_codec.h"
 #include "tests/automation/test_object.h"
 

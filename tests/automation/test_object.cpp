@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "tests/support/ole_environment.h"
 
 namespace harvester::testing {

@@ -9,6 +9,7 @@
 
 #include "base/owners.h"
 #include "base/winhttp_owner.h"
+#include "tests/support/test_support.h"
 
 namespace harvester {
 namespace {
@@ -97,21 +98,13 @@ TEST(OwnersTest, HandleIsClosedOnDestruction) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-std::wstring TemporaryName() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  wchar_t path[MAX_PATH + 16] = {};
-  GetTempPathW(MAX_PATH + 1, folder);
-  GetTempFileNameW(folder, L"own", 0, path);
-  return path;
-}
-
 TEST(OwnersTest, FileOwnerTakesInvalidHandleValueAsNone) {
   UniqueFile missing(CreateFileW(L"Z:\\no\\such\\folder\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(missing.Get(), INVALID_HANDLE_VALUE);
   EXPECT_FALSE(missing);
   EXPECT_TRUE(missing.Close());
 
-  const std::wstring path = TemporaryName();
+  const std::wstring path = testing::TemporaryFileName(L"own");
   {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
                                 FILE_FLAG_DELETE_ON_CLOSE, nullptr));

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "automation/calls.h"
-#include "automation/com_ptr.h"
+#include "base/owners.h"
 #include "harvest/fetch.h"
 #include "harvest/page_text.h"
 #include "tests/harvest/run_fixture.h"

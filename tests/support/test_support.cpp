@@ -49,16 +49,32 @@ void PumpFor(DWORD ms) {
   PumpPendingMessages();
 }
 
-std::wstring ExecutableFolder() {
+std::wstring ExecutablePath() {
   std::wstring path(MAX_PATH * 4, L'\0');
   path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path;
+}
+
+std::wstring ExecutableFolder() {
+  const std::wstring path = ExecutablePath();
   return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
 std::wstring SelfCommandLine(std::wstring_view gtestFilter) {
-  std::wstring path(MAX_PATH * 4, L'\0');
-  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-  return L"\"" + path + L"\" --gtest_filter=" + std::wstring(gtestFilter);
+  return L"\"" + ExecutablePath() + L"\" --gtest_filter=" + std::wstring(gtestFilter);
+}
+
+std::wstring TemporaryFolder() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  return length > 0 && length <= MAX_PATH ? std::wstring(folder, length) : std::wstring();
+}
+
+std::wstring TemporaryFileName(const wchar_t* prefix) {
+  wchar_t path[MAX_PATH + 16] = {};
+  const std::wstring folder = TemporaryFolder();
+  if (folder.empty() || !GetTempFileNameW(folder.c_str(), prefix, 0, path)) return {};
+  return path;
 }
 
 std::wstring EnvironmentWith(std::wstring_view entry) {
@@ -181,11 +197,10 @@ namespace {
 class TemporaryFile {
  public:
   TemporaryFile() {
-    wchar_t folder[MAX_PATH + 1] = {};
-    wchar_t path[MAX_PATH + 16] = {};
-    if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"out", 0, path)) return;
+    const std::wstring path = TemporaryFileName(L"out");
+    if (path.empty()) return;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    file_.Reset(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    file_.Reset(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   }
   explicit operator bool() const { return static_cast<bool>(file_); }

@@ -26,8 +26,15 @@ std::string WindowText(HWND hwnd);
 // Pumps this thread's messages (with the program's pre-translation) for about ms milliseconds.
 void PumpFor(DWORD ms);
 
+// The path of the running executable.
+std::wstring ExecutablePath();
 // The folder of the running test executable (where harvester.exe is built too), with a backslash.
 std::wstring ExecutableFolder();
+
+// The folder for temporary files, with a backslash (empty when the system gives none).
+std::wstring TemporaryFolder();
+// A new empty file there, named from prefix and made unique by the system; empty on failure.
+std::wstring TemporaryFileName(const wchar_t* prefix);
 
 // The command line that runs this test executable again with only the tests of gtestFilter.
 std::wstring SelfCommandLine(std::wstring_view gtestFilter);
