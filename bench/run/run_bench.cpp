@@ -453,20 +453,21 @@ int Main() {
   rows.push_back({"phases together", ms(phases.Sum()), "run " + ms(bestRun), "", ""});
   rows.push_back({"peak working set", Format("%.1f MB", peakMb), Format("start %.1f MB", atStart.workingSetMb),
                   "<= 64 MB", peakMb <= kPeakTargetMb ? yes : no});
-  rows.push_back({privateReported ? "private bytes growth over 20 runs" : "committed private memory growth, 20 runs",
+  const std::string runs = std::to_string(kLeakRuns) + " runs";
+  rows.push_back({privateReported ? "private bytes growth over " + runs : "committed private memory growth, " + runs,
                   Format("%.0f KB", leakKb), Format("%.0f KB before", privateBefore), "<= 1024 KB",
                   leakKb <= kLeakTargetKb ? yes : no});
-  rows.push_back({"  once, in the 5 warm-up runs before", Format("%.0f KB", warmUpKb),
+  rows.push_back({"  once, in the " + std::to_string(kWarmUpRuns) + " warm-up runs before", Format("%.0f KB", warmUpKb),
                   (warmUpHandles >= 0 ? "+" : "") + std::to_string(warmUpHandles) + " handles", "", ""});
-  rows.push_back({handlesReported ? "handle count after 20 runs" : "open handles after 20 runs (counted)",
+  rows.push_back({handlesReported ? "handle count after " + runs : "open handles after " + runs + " (counted)",
                   std::to_string(handlesAfter), std::to_string(handlesBefore), "equal",
                   handlesAfter <= handlesBefore ? yes : no});
-  rows.push_back({"windows of the process after 20 runs", std::to_string(after.windows),
+  rows.push_back({"windows of the process after " + runs, std::to_string(after.windows),
                   std::to_string(before.windows), "equal", after.windows <= before.windows ? yes : no});
   const bool guiCounted = before.gdiObjects + before.userObjects + after.gdiObjects + after.userObjects > 0;
-  rows.push_back({"GDI objects after 20 runs", std::to_string(after.gdiObjects), std::to_string(before.gdiObjects),
+  rows.push_back({"GDI objects after " + runs, std::to_string(after.gdiObjects), std::to_string(before.gdiObjects),
                   "equal", guiCounted ? (after.gdiObjects <= before.gdiObjects ? yes : no) : "not counted"});
-  rows.push_back({"USER objects after 20 runs", std::to_string(after.userObjects), std::to_string(before.userObjects),
+  rows.push_back({"USER objects after " + runs, std::to_string(after.userObjects), std::to_string(before.userObjects),
                   "equal", guiCounted ? (after.userObjects <= before.userObjects ? yes : no) : "not counted"});
   rows.push_back({"automation objects seen in one run", std::to_string(census.seen),
                   "destroyed " + std::to_string(census.destroyed), "", censusWorks ? "" : "not counted"});
