@@ -188,7 +188,11 @@ class ProgramOnItsDesktop {
     if (!RunningOnWine()) {
       window = starter_->WaitForWindow(kTitle, timeoutMs);
     } else {
-      // The windows of another desktop are found from a thread on that desktop.
+      // The windows of another desktop are found from a thread on that desktop. That thread asks
+      // for nothing but FindWindowW: under Wine, whatever makes it look up its desktop window
+      // (IsWindowVisible of a shown window does) makes that desktop's X window the parent of every
+      // X window this process creates afterwards, and the process dies of an X error once that
+      // desktop has ended. So the main thread waits for the controls, by FindWindowExW.
       HDESK desktop = nullptr;
       std::thread finder([&] {
         const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -227,6 +231,15 @@ class ProgramOnItsDesktop {
   HANDLE process_ = nullptr;
 };
 
+// The first child of that class, within timeoutMs. The program's window has its title, and so is
+// found, before its controls are made.
+HWND WaitForChild(HWND parent, const wchar_t* windowClass, DWORD timeoutMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  HWND child = nullptr;
+  while (!(child = FindWindowExW(parent, nullptr, windowClass, nullptr)) && GetTickCount64() < end) Sleep(20);
+  return child;
+}
+
 // The site of the compiled-in host on the loopback interface, for a program whose listing is
 // slow: a list page with two listings, the first answering after 10 s.
 class SlowSiteTest : public ::testing::Test {
@@ -261,7 +274,7 @@ class SlowSiteTest : public ::testing::Test {
       ADD_FAILURE() << "the program's window did not come";
       return nullptr;
     }
-    HWND button = FindWindowExW(window, nullptr, L"Button", nullptr);
+    HWND button = WaitForChild(window, L"Button", kStartMs);
     if (!button || !PostMessageW(button, BM_CLICK, 0, 0)) {
       ADD_FAILURE() << "the start button could not be pressed";
       return nullptr;
