@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/dpi.h"
 #include "app/label_control.h"
 #include "base/text_codec.h"
 
@@ -38,7 +39,7 @@ int EditBoxHeight(HWND edit, int height) {
   return std::max(height, static_cast<int>(metrics.tmHeight) + 2 * GetSystemMetrics(SM_CYEDGE));
 }
 
-void FinishLinkList(HWND hwnd) {
+void FinishLinkList(HWND hwnd, int dpi) {
   SendMessageW(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_SUBITEMIMAGES | LVS_EX_INFOTIP);
   SendMessageW(hwnd, LVM_SETTEXTCOLOR, 0, kBlack);
@@ -48,42 +49,54 @@ void FinishLinkList(HWND hwnd) {
   LVCOLUMNW column = {};
   column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
   column.fmt = LVCFMT_LEFT;
-  column.cx = 200;
+  column.cx = ScaleToDpi(200, dpi);
   column.pszText = title.data();
   SendMessageW(hwnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
 }
 
-void FinishControl(HWND hwnd, const ControlLayout& layout) {
+// A control's rectangle in its parent's client area, in pixels at the window's DPI.
+struct Bounds {
+  int left, top, width, height;
+};
+
+Bounds BoundsAt(const ControlLayout& layout, int dpi) {
+  return {ScaleToDpi(layout.left, dpi), ScaleToDpi(layout.top, dpi), ScaleToDpi(layout.width, dpi),
+          ScaleToDpi(layout.height, dpi)};
+}
+
+void FinishControl(HWND hwnd, const ControlLayout& layout, const Bounds& bounds, int dpi) {
   switch (layout.kind) {
     case ControlKind::EditBox: {
-      const int height = EditBoxHeight(hwnd, layout.height);
-      if (height != layout.height) SetWindowPos(hwnd, nullptr, 0, 0, layout.width, height, SWP_NOMOVE | SWP_NOZORDER);
+      const int height = EditBoxHeight(hwnd, bounds.height);
+      if (height != bounds.height) SetWindowPos(hwnd, nullptr, 0, 0, bounds.width, height, SWP_NOMOVE | SWP_NOZORDER);
       break;
     }
     case ControlKind::ListBox: {
+      // One layout pixel above the font's standard item height.
       const LRESULT itemHeight = SendMessageW(hwnd, LB_GETITEMHEIGHT, 0, 0);
-      if (itemHeight > 0) SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, MAKELPARAM(itemHeight + 1, 0));
+      if (itemHeight > 0) SendMessageW(hwnd, LB_SETITEMHEIGHT, 0, MAKELPARAM(itemHeight + ScaleToDpi(1, dpi), 0));
       break;
     }
     case ControlKind::ListView:
-      FinishLinkList(hwnd);
+      FinishLinkList(hwnd, dpi);
       break;
     default:
       break;
   }
 }
 
-HWND CreateChild(HWND parent, const ControlLayout& layout, const wchar_t* className) {
+HWND CreateChild(const ProgramWindow& window, const ControlLayout& layout, const wchar_t* className) {
   const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | layout.style | (layout.tabStop ? WS_TABSTOP : 0) |
                       (layout.enabled ? 0 : WS_DISABLED);
+  const Bounds bounds = BoundsAt(layout, window.dpi);
   // A child's hMenu is its ID: GetDlgCtrlID and the notifications it sends give it back.
-  HWND hwnd = CreateWindowExW(layout.exStyle, className, TextToWide(layout.text).c_str(), style, layout.left,
-                              layout.top, layout.width, layout.height, parent,
+  HWND hwnd = CreateWindowExW(layout.exStyle, className, TextToWide(layout.text).c_str(), style, bounds.left,
+                              bounds.top, bounds.width, bounds.height, window.hwnd,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), GetModuleHandleW(nullptr),
                               nullptr);
   if (!hwnd) return nullptr;
   SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultGuiFont()), FALSE);
-  FinishControl(hwnd, layout);
+  FinishControl(hwnd, layout, bounds, window.dpi);
   return hwnd;
 }
 
@@ -96,7 +109,7 @@ bool CreateControls(ProgramWindow& window) {
   for (const ControlLayout& layout : window.layout->controls) {
     Control control{&layout, nullptr, {layout.bindings.begin(), layout.bindings.end()}};
     if (const wchar_t* className = ClassOf(layout.kind)) {
-      control.hwnd = CreateChild(window.hwnd, layout, className);
+      control.hwnd = CreateChild(window, layout, className);
       if (!control.hwnd) return false;
       window.controlIndexById[layout.id] = window.controls.size();
     }

@@ -162,12 +162,12 @@ bool IsProgramWindowHandle(HWND hwnd) {
   return GetClassWord(hwnd, GCW_ATOM) == g_windowClass;
 }
 
-// The frame keeps the layout's outer size even where the system made it otherwise.
-void KeepOuterSize(HWND hwnd, const WindowLayout& layout) {
+// The frame keeps its outer size even where the system made it otherwise.
+void KeepOuterSize(HWND hwnd, SIZE outer) {
   RECT frame;
   GetWindowRect(hwnd, &frame);
-  if (frame.right - frame.left != layout.width || frame.bottom - frame.top != layout.height)
-    SetWindowPos(hwnd, nullptr, 0, 0, layout.width, layout.height, SWP_NOMOVE | SWP_NOZORDER);
+  if (frame.right - frame.left != outer.cx || frame.bottom - frame.top != outer.cy)
+    SetWindowPos(hwnd, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER);
 }
 
 }  // namespace
@@ -180,14 +180,16 @@ ProgramWindow* CreateProgramWindow(const WindowLayout& layout, int showCommand) 
   window->layout = &layout;
   window->buttonFaceBrush.Reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
   BuildMenus(*window);
-  const int left = (GetSystemMetrics(SM_CXSCREEN) - layout.width) / 2;
-  const int top = (GetSystemMetrics(SM_CYSCREEN) - layout.height) / 2;
-  if (!CreateWindowExW(0, kWindowClass, TextToWide(layout.title).c_str(), layout.style, left, top, layout.width,
-                       layout.height, nullptr, nullptr, GetModuleHandleW(nullptr), window)) {
+  window->dpi = SystemDpi();
+  const SIZE outer = {ScaleToDpi(layout.width, window->dpi), ScaleToDpi(layout.height, window->dpi)};
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - outer.cx) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - outer.cy) / 2;
+  if (!CreateWindowExW(0, kWindowClass, TextToWide(layout.title).c_str(), layout.style, left, top, outer.cx,
+                       outer.cy, nullptr, nullptr, GetModuleHandleW(nullptr), window)) {
     Unload(window);  // still loaded when the creation failed before the window had a handle
     return nullptr;
   }
-  KeepOuterSize(window->hwnd, layout);
+  KeepOuterSize(window->hwnd, outer);
   SendMessageW(window->hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadIconW(nullptr, IDI_APPLICATION)));
   SendMessageW(window->hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultGuiFont()), FALSE);
   if (!CreateControls(*window)) {

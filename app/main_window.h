@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/dpi.h"
 #include "app/file_dialog.h"
 #include "app/layout.h"
 #include "base/owners.h"
@@ -25,6 +26,7 @@ struct Control {
 struct ProgramWindow {
   const WindowLayout* layout = nullptr;
   HWND hwnd = nullptr;
+  int dpi = kLayoutDpi;  // the DPI the window and its controls are made at (the system's)
   std::vector<Control> controls;  // in table order
   std::unordered_map<int, std::size_t> controlIndexById;  // controls with a window, by their ID
   std::vector<UniqueMenu> menus;  // the hidden pop-up menus, destroyed with the window

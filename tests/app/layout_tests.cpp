@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/dpi.h"
 #include "app/main_window.h"
 #include "base/owners.h"
 #include "tests/support/test_support.h"
@@ -22,6 +24,7 @@ namespace {
 
 using testing::PumpFor;
 using testing::Text;
+using testing::Wide;
 using testing::WindowText;
 
 constexpr wchar_t kFrameTitle[] = L"layout test";
@@ -311,6 +314,92 @@ TEST_F(MainWindowTest, OffScreenControlsLieOutsideTheClientArea) {
     EXPECT_FALSE(IntersectRect(&overlap, &rect, &client));
   }
 }
+
+// ---- the main window at the system DPI
+
+bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
+
+int StockFontHeight() {
+  LOGFONTW font = {};
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+  return static_cast<int>(font.lfHeight);
+}
+
+// A run started at another DPI learns the DPI and the default GUI font's height of its starter,
+// as "dpi:height".
+constexpr wchar_t kStarterFont[] = L"HARVESTER_STARTER_FONT";
+
+// Runs the current test again in a process started at dpi. Wine 8 reads the user's LogPixels
+// setting, over the machine's (HKEY_CURRENT_CONFIG\Software\Fonts), as each process starts: it
+// is dpi while that process runs, then as it was.
+void RunAgainAtDpi(DWORD dpi) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), 0);
+  DWORD old = 0, size = sizeof old;
+  const bool had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old), &size) == 0;
+  RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+  const std::wstring font = std::to_wstring(SystemDpi()) + L":" + std::to_wstring(StockFontHeight());
+  SetEnvironmentVariableW(kStarterFont, font.c_str());
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const testing::FinishedProcess run = testing::RunToEnd(
+      testing::SelfCommandLine(Wide(std::string(test->test_suite_name()) + "." + test->name())), 120000);
+  SetEnvironmentVariableW(kStarterFont, nullptr);
+  if (had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof old);
+  if (!had) RegDeleteValueW(key, L"LogPixels");
+  RegCloseKey(key);
+  EXPECT_NE(run.output.find("[  PASSED  ] 1 test."), std::string::npos) << run.output;
+}
+
+// The main window as the user sees it at the case's DPI. A case at another DPI than this
+// process's runs again in a process started at that DPI (under Wine: Windows takes a new
+// system DPI only at the next sign-in), and its outcome is the case's.
+class MainWindowAtDpiTest : public LayoutTest, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    if (SystemDpi() == GetParam()) {
+      window_ = Create(MainWindowLayout());
+    } else if (GetEnvironmentVariableW(kStarterFont, nullptr, 0)) {
+      FAIL() << "started for " << GetParam() << " DPI, this run is at " << SystemDpi();  // and starts no other
+    } else if (SystemDpi() != 96 || !RunningOnWine()) {
+      GTEST_SKIP() << "the system runs at " << SystemDpi() << " DPI";
+    } else {
+      RunAgainAtDpi(GetParam());
+    }
+  }
+
+  ProgramWindow* window_ = nullptr;  // nullptr when the case ran elsewhere
+};
+
+// Every length of the layout is 96-DPI pixels: at another DPI the frame and every control are
+// that much larger, within a pixel, and so is their font.
+TEST_P(MainWindowAtDpiTest, FrameControlsAndFontAreTheLayoutScaledByTheDpi) {
+  if (!window_) return;
+  const double scale = GetParam() / 96.0;
+  wchar_t starter[32] = {};
+  int starterDpi = SystemDpi(), starterFontHeight = StockFontHeight();
+  if (GetEnvironmentVariableW(kStarterFont, starter, 32)) swscanf(starter, L"%d:%d", &starterDpi, &starterFontHeight);
+  RECT frame;
+  GetWindowRect(window_->hwnd, &frame);
+  EXPECT_NEAR(frame.right - frame.left, MainWindowLayout().width * scale, 1);
+  EXPECT_NEAR(frame.bottom - frame.top, MainWindowLayout().height * scale, 1);
+  EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2);
+  EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2);
+  for (const Control& control : window_->controls) {
+    if (!control.hwnd) continue;
+    SCOPED_TRACE(control.layout->name);
+    const RECT rect = ClientRectOf(control.hwnd);
+    EXPECT_NEAR(rect.left, control.layout->left * scale, 1);
+    EXPECT_NEAR(rect.top, control.layout->top * scale, 1);
+    EXPECT_NEAR(rect.right - rect.left, control.layout->width * scale, 1);
+    EXPECT_NEAR(rect.bottom - rect.top, control.layout->height * scale, 1);
+    LOGFONTW font = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control.hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
+    EXPECT_NEAR(font.lfHeight, starterFontHeight * GetParam() / static_cast<double>(starterDpi), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, MainWindowAtDpiTest, ::testing::Values(96, 144),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param); });
 
 // ---- the file dialog component
 
