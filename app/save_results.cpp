@@ -14,6 +14,8 @@ namespace harvester {
 namespace {
 
 SaveFailureFunction g_failureFunction = nullptr;
+const SaveFileOperations kSystemFileOperations = {CreateFileW, WriteFile, FlushFileBuffers, MoveFileExW};
+SaveFileOperations g_file = kSystemFileOperations;
 
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
@@ -26,11 +28,11 @@ DWORD WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr)) return GetLastError();
+    if (!g_file.write(file, bytes.data(), chunk, &written, nullptr)) return GetLastError();
     if (written == 0) return ERROR_WRITE_FAULT;
     bytes.remove_prefix(written);
   }
-  return FlushFileBuffers(file) ? 0 : GetLastError();
+  return g_file.flush(file) ? 0 : GetLastError();
 }
 
 // An existing target that another program holds open without sharing, or that is read-only,
@@ -70,8 +72,8 @@ DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
   if (!GetTempFileNameW(FolderOf(path).c_str(), L"hrv", 0, temporary)) return GetLastError();
   DWORD error = 0;
   {
-    UniqueFile file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(g_file.create(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
     if (!file) {
       error = GetLastError();
     } else {
@@ -80,7 +82,7 @@ DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
     }
   }
   if (error == 0 &&
-      !MoveFileExW(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      !g_file.replace(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
   if (error != 0) DeleteFileW(temporary);
@@ -106,6 +108,10 @@ std::wstring SaveFailureText(const std::wstring& path, DWORD error) {
 }
 
 void SetSaveFailureFunction(SaveFailureFunction function) { g_failureFunction = function; }
+
+void SetSaveFileOperations(const SaveFileOperations* operations) {
+  g_file = operations ? *operations : kSystemFileOperations;
+}
 
 void SaveResults(std::int32_t, std::int32_t, std::int32_t) {
   // The content is the list as it stands at the press, complete before the dialog opens.

@@ -17,6 +17,17 @@ void SaveResults(std::int32_t x, std::int32_t y, std::int32_t keyState);
 // system's error code (and no new file is left behind).
 DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes);
 
+// The file operations a save makes its new file with, by the system's signatures: creating it,
+// writing to it, flushing it to the disk, and putting it in the target's place. Tests put ones
+// that fail in their place; nullptr restores the system's.
+struct SaveFileOperations {
+  decltype(&CreateFileW) create;
+  decltype(&WriteFile) write;
+  decltype(&FlushFileBuffers) flush;
+  decltype(&MoveFileExW) replace;
+};
+void SetSaveFileOperations(const SaveFileOperations* operations);
+
 // "保存失败：", the path, a line break and the system's description of error.
 std::wstring SaveFailureText(const std::wstring& path, DWORD error);
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/control_names.h"
 #include "app/dpi.h"
 #include "app/main_window.h"
 #include "base/owners.h"
@@ -396,6 +397,45 @@ TEST_P(MainWindowAtDpiTest, FrameControlsAndFontAreTheLayoutScaledByTheDpi) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control.hwnd, WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_NEAR(font.lfHeight, starterFontHeight * GetParam() / static_cast<double>(starterDpi), 1);
   }
+}
+
+// What any right layout gives the user, whatever its numbers: the four controls a user sees lie
+// inside the client area and apart, but for the page count box over the label's blank run, which
+// leaves the label's two words uncovered; the three the layout puts outside lie wholly outside.
+TEST_P(MainWindowAtDpiTest, UserSeesFourControlsApartAndBothWordsOfTheLabel) {
+  if (!window_) return;
+  RECT client, rect, other, overlap;
+  GetClientRect(window_->hwnd, &client);
+  const auto at = [&](const char* name) { return ClientRectOf(LayoutTest::Hwnd(*window_, name)); };
+  // The first lies over the second.
+  const char* const seen[] = {names::kPageCountBox, names::kCaptionLabel, names::kStartButton, names::kResultList};
+  for (size_t i = 0; i < std::size(seen); ++i) {
+    rect = at(seen[i]);
+    EXPECT_TRUE(IntersectRect(&overlap, &rect, &client) && EqualRect(&overlap, &rect)) << seen[i] << " inside";
+    for (size_t k = i + 1; k < std::size(seen); ++k) {
+      other = at(seen[k]);
+      if (i != 0 || k != 1) EXPECT_FALSE(IntersectRect(&overlap, &rect, &other)) << seen[i] << " over " << seen[k];
+    }
+  }
+  for (const char* name : {names::kLinkList, names::kAddressBox, names::kInstructionBox}) {
+    rect = at(name);
+    EXPECT_FALSE(IntersectRect(&overlap, &rect, &client)) << name;
+  }
+  // The label draws its line from its left edge: "共采集" must end before the box, "页" begin after it.
+  HWND label = LayoutTest::Hwnd(*window_, names::kCaptionLabel);
+  const std::wstring line = Wide(WindowText(label));
+  const WindowDC dc(label);
+  const SelectedObject font(dc.Get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  SIZE first, beforeLast, whole;
+  GetTextExtentPoint32W(dc.Get(), line.c_str(), static_cast<int>(line.find(L' ')), &first);
+  GetTextExtentPoint32W(dc.Get(), line.c_str(), static_cast<int>(line.find_last_of(L' ') + 1), &beforeLast);
+  GetTextExtentPoint32W(dc.Get(), line.c_str(), static_cast<int>(line.size()), &whole);
+  rect = at(names::kCaptionLabel);
+  other = at(names::kPageCountBox);
+  EXPECT_LE(rect.left + first.cx, other.left);
+  EXPECT_GE(rect.left + beforeLast.cx, other.right);
+  EXPECT_LE(rect.left + whole.cx, rect.right);
+  EXPECT_LE(whole.cy, rect.bottom - rect.top);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, MainWindowAtDpiTest, ::testing::Values(96, 144),

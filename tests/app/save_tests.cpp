@@ -8,6 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -103,6 +104,7 @@ class SaveTest : public ::testing::Test {
     DestroyAllProgramWindows();
     SetFileDialogFunction(nullptr);
     SetSaveFailureFunction(nullptr);
+    SetSaveFileOperations(nullptr);
     for (const std::wstring& name : FolderEntries(folder_)) {
       SetFileAttributesW((folder_ + L"\\" + name).c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW((folder_ + L"\\" + name).c_str());
@@ -210,23 +212,45 @@ TEST_F(SaveTest, NameOutsideTheTextCodePageIsWrittenUnderThatName) {
   EXPECT_EQ(FileBytes(In(name)), "z\r\n");
 }
 
+// File operations that fail as a full disk or a target in use fails them, once the new file
+// exists; the write fails after half of its bytes.
+HANDLE WINAPI CreateFails(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+  SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+  return INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI WriteFailsHalfWay(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  WriteFile(file, bytes, size / 2, written, overlapped);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+BOOL WINAPI FlushFails(HANDLE) {
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+BOOL WINAPI ReplaceFails(LPCWSTR, LPCWSTR, DWORD) {
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return FALSE;
+}
+
 TEST_F(SaveTest, FailedSaveKeepsTheOldFileLeavesNoTemporaryAndSaysWhy) {
   AddLines({"new content"});
   struct Case {
-    const char* what;
+    std::string what;
     std::wstring path;
     std::function<void()> prepare;
+    bool existed = true;  // the target held "old" before
+    DWORD error = 0;      // the error the box names; 0 for whatever the system says
   };
   HANDLE held = INVALID_HANDLE_VALUE;
   const std::wstring readOnly = In(L"readonly.txt");
   const std::wstring busy = In(L"busy.txt");
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"read-only file", readOnly,
        [&] {
          PutFile(readOnly, "old");
          SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
        }},
-      {"folder that is gone", In(L"gone\\results.txt"), [] {}},
+      {"folder that is gone", In(L"gone\\results.txt"), [] {}, false},
       {"file held open without sharing", busy,
        [&] {
          PutFile(busy, "old");
@@ -234,6 +258,29 @@ TEST_F(SaveTest, FailedSaveKeepsTheOldFileLeavesNoTemporaryAndSaysWhy) {
          ASSERT_NE(held, INVALID_HANDLE_VALUE);
        }},
   };
+  // Each step of making the new file fails, over an existing target and over none.
+  struct Step {
+    const char* what;
+    SaveFileOperations operations;
+    DWORD error;
+  };
+  const Step steps[] = {
+      {"creating", {CreateFails, WriteFile, FlushFileBuffers, MoveFileExW}, ERROR_TOO_MANY_OPEN_FILES},
+      {"writing", {CreateFileW, WriteFailsHalfWay, FlushFileBuffers, MoveFileExW}, ERROR_DISK_FULL},
+      {"flushing", {CreateFileW, WriteFile, FlushFails, MoveFileExW}, ERROR_DISK_FULL},
+      {"replacing", {CreateFileW, WriteFile, FlushFileBuffers, ReplaceFails}, ERROR_SHARING_VIOLATION},
+  };
+  for (const Step& step : steps) {
+    for (const bool existed : {true, false}) {
+      const std::wstring path = In(Wide(step.what) + (existed ? L"-old.txt" : L"-new.txt"));
+      cases.push_back({std::string(step.what) + " fails" + (existed ? " over an old file" : ""), path,
+                       [&step, path, existed] {
+                         if (existed) PutFile(path, "old");
+                         SetSaveFileOperations(&step.operations);
+                       },
+                       existed, step.error});
+    }
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     g_failures.clear();
@@ -241,16 +288,18 @@ TEST_F(SaveTest, FailedSaveKeepsTheOldFileLeavesNoTemporaryAndSaysWhy) {
     const std::vector<std::wstring> before = FolderEntries(folder_);
     g_answer = c.path;
     PressList();
+    SetSaveFileOperations(nullptr);
     if (held != INVALID_HANDLE_VALUE) {
       CloseHandle(held);
       held = INVALID_HANDLE_VALUE;
     }
-    if (c.path != In(L"gone\\results.txt")) EXPECT_EQ(FileBytes(c.path), "old");
+    EXPECT_EQ(FileBytes(c.path), c.existed ? std::optional<std::string>("old") : std::nullopt);
     EXPECT_EQ(FolderEntries(folder_), before);
     ASSERT_EQ(g_failures.size(), 1u);
     const std::wstring prefix = Wide("保存失败：") + c.path + L"\r\n";
     EXPECT_EQ(g_failures[0].first.substr(0, prefix.size()), prefix);
     EXPECT_GT(g_failures[0].first.size(), prefix.size());  // the system's description follows
+    if (c.error) EXPECT_EQ(g_failures[0].first, SaveFailureText(c.path, c.error));
     EXPECT_EQ(g_failures[0].second, Wide("保存结果"));
   }
 }
