@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "automation/call_results.h"
+#include "base/lead_byte.h"
 #include "base/owners.h"
 #include "base/text_codec.h"
 
@@ -29,15 +30,32 @@ void SetMissing(VARIANT& value) {
 
 bool IsMissing(const VARIANT& value) { return value.vt == VT_ERROR && value.scode == DISP_E_PARAMNOTFOUND; }
 
+// The UTF-16 length of code page 936 text whose two-byte characters are all whole: one unit
+// for each character, of one byte or two.
+size_t UnitsOfWholeText(std::string_view text) {
+  size_t units = 0;
+  for (size_t at = 0; at < text.size(); ++units) at += IsLeadByte(text[at]) ? 2 : 1;
+  return units;
+}
+
 // The text as a string of exactly its UTF-16 length, converted straight into it: a page goes
-// into the string without a wide copy of its own on the way. The empty text is an allocated
-// empty string, never a null one: to automation both are the same value, but Wine's pattern
-// object ends the process on a null subject. Null only when the string cannot be allocated.
+// into the string without a wide copy of its own on the way. Program text is whole characters
+// (it comes from the converter), so its length is counted here and the converter runs once;
+// only when the converter reads the bytes otherwise (a broken pair) does it measure them first.
+// The empty text is an allocated empty string, never a null one: to automation both are the
+// same value, but Wine's pattern object ends the process on a null subject. Null only when the
+// string cannot be allocated.
 BSTR TextToBstr(std::string_view text) {
   const int size = static_cast<int>(text.size());
-  const int units = text.empty() ? 0 : MultiByteToWideChar(kTextCodePage, 0, text.data(), size, nullptr, 0);
+  if (text.empty()) return SysAllocStringLen(nullptr, 0);
+  const int counted = static_cast<int>(UnitsOfWholeText(text));
+  BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(counted));
+  if (!value) return nullptr;
+  if (MultiByteToWideChar(kTextCodePage, 0, text.data(), size, value, counted) == counted) return value;
+  SysFreeString(value);
+  const int units = MultiByteToWideChar(kTextCodePage, 0, text.data(), size, nullptr, 0);
   if (units <= 0) return SysAllocStringLen(nullptr, 0);
-  BSTR value = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+  value = SysAllocStringLen(nullptr, static_cast<UINT>(units));
   if (value) MultiByteToWideChar(kTextCodePage, 0, text.data(), size, value, units);
   return value;
 }

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "automation/builtin_pattern_object.h"
 #include "automation/calls.h"
 #include "base/dll_functions.h"
 #include "automation/pattern_text.h"
@@ -34,9 +35,23 @@ int PositionOf(const ComObject& match, std::string_view subject, std::string_vie
 // The collection's 0-based index of a 1-based one, reckoned as a double: INT_MIN has one below it too.
 double LessOne(int index) { return static_cast<double>(index) - 1.0; }
 
+// Once a process, for each engine, the first time an object settles on it: a line for the
+// debugger. The text is ASCII, so the narrow call carries it whatever the code page: under Wine
+// only that call reaches the debug channel "debugstr" (the wide one is reported under "seh").
+void AnnounceEngine(RegexObject::Engine engine) {
+  static LONG announced = 0;
+  const LONG bit = engine == RegexObject::Engine::kPlatform ? 1 : 2;
+  if (InterlockedOr(&announced, bit) & bit) return;
+  OutputDebugStringA(engine == RegexObject::Engine::kPlatform
+                         ? "harvester: pattern engine: the platform's VBScript.RegExp\n"
+                         : "harvester: pattern engine: built-in (VBScript.RegExp cannot be created)\n");
+}
+
 }  // namespace
 
 RegexObject::RegexObject() { coInitialize(nullptr); }
+
+RegexObject::RegexObject(Engine engine) : engine_(engine) { coInitialize(nullptr); }
 
 RegexObject::~RegexObject() {
   Clear(regExp);
@@ -50,7 +65,7 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subjectText,
   const bool ignoreCase = !caseSensitive;
   Clear(regExp);
   Clear(matches);
-  Create(regExp, "VBScript.RegExp");
+  CreatePatternObject();
   WriteProperty(regExp, "IgnoreCase", {Arg(ignoreCase)});
   WriteProperty(regExp, "Multiline", {Arg(multiline)});
   WriteProperty(regExp, "Singleline", {Arg(true)});  // the object has no such property: no effect
@@ -63,6 +78,20 @@ bool RegexObject::Search(std::string_view pattern, std::string_view subjectText,
   matches = CallObjectMethod(regExp, "Execute", {Arg(subjectText)});
   subject.assign(subjectText);
   return !IsEmpty(matches);
+}
+
+// The one place that knows two engines: the first search tries the platform's object, and
+// where it cannot be created every search of this object's life runs on the built-in one.
+// Once the platform's object has been created, a later failure stays what it was: a soft one.
+void RegexObject::CreatePatternObject() {
+  if (engine_ != Engine::kBuiltIn) {
+    const bool created = Create(regExp, "VBScript.RegExp");
+    if (engine_ == Engine::kPlatform) return;
+    engine_ = created ? Engine::kPlatform : Engine::kBuiltIn;
+    AnnounceEngine(engine_);
+    if (created) return;
+  }
+  regExp = MakeBuiltInPatternObject();
 }
 
 std::string RegexObject::GetPattern() {

@@ -3,18 +3,23 @@
 // demo site.
 #include <winsock2.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "automation/com_object.h"
 #include "base/fatal_error.h"
+#include "base/owners.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_support.h"
 #include "tools/demo-site/site_pages.h"
@@ -26,6 +31,7 @@ using testing::ChildProcess;
 using testing::ExecutableFolder;
 using testing::FileBytes;
 using testing::ProgramText;
+using testing::RunningOnWine;
 using testing::Text;
 using testing::Wide;
 namespace demo = harvester::demo;
@@ -99,9 +105,30 @@ bool WaitForListener(unsigned short port, DWORD timeoutMs, ChildProcess& server)
   return false;
 }
 
-// The whole program against the demo site, worked through its window: one run over list page 1
-// collects the lines of its 45 listings, they are saved as they stand, and closing ends it.
-TEST(EndToEnd, HarvestsTheDemoSiteThroughTheWindow) {
+// What one run of the program against the demo site gave: the lines the driver read, the bytes
+// saved through the save dialog, and whether the platform's pattern engine was in the program.
+struct DemoRun {
+  std::string lines;
+  std::optional<std::string> saved;
+  bool vbscriptLoaded = false;
+};
+
+// Whether the process has a module of that file name loaded.
+bool HasModule(DWORD processId, const wchar_t* name) {
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  HMODULE modules[512] = {};
+  DWORD bytes = 0;
+  if (!process || !EnumProcessModules(process.Get(), modules, sizeof modules, &bytes)) return false;
+  for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < std::size(modules); ++i) {
+    wchar_t base[MAX_PATH] = {};
+    if (GetModuleBaseNameW(process.Get(), modules[i], base, MAX_PATH) && lstrcmpiW(base, name) == 0) return true;
+  }
+  return false;
+}
+
+// The whole program against the demo site, worked through its window: one run over list page 1,
+// the lines saved as they stand, the window closed.
+void RunAgainstTheDemoSite(DemoRun& result) {
   const std::string host = SITE_HOST;
   const auto port = demo::PortOf(host);
   if (host.rfind("127.0.0.1:", 0) != 0 || !port)
@@ -120,19 +147,88 @@ TEST(EndToEnd, HarvestsTheDemoSiteThroughTheWindow) {
   ASSERT_NE(program.WaitForWindow(kTitle, kStartMs), nullptr);
   const testing::FinishedProcess run = Drive(program.Id(), L"press lines", 300000);
   ASSERT_EQ(run.exitCode, 0u);
-  const std::vector<std::string> expected = demo::ResultLines(1);
-  EXPECT_EQ(run.output, Utf8Lines(expected));
+  result.lines = run.output;
+  result.vbscriptLoaded = HasModule(program.Id(), L"vbscript.dll");
 
   const std::wstring saved = TemporaryPath(L"driver-results.txt");
   const testing::FinishedProcess save = Drive(program.Id(), L"save \"" + saved + L"\" close");
   EXPECT_EQ(save.exitCode, 0u);
-  std::string bytes;
-  for (const std::string& line : expected) bytes += ProgramText(line) + "\r\n";
-  EXPECT_EQ(FileBytes(saved), bytes);
+  result.saved = FileBytes(saved);
   EXPECT_EQ(program.WaitForExit(kStartMs), 0u);
   DeleteFileW(saved.c_str());
   siteInput.Close();
   EXPECT_EQ(site.WaitForExit(kStartMs), 0u);
+}
+
+// The demo site's 150 lines of page 1, as the driver prints them and as the program saves them.
+std::string ExpectedLines() { return Utf8Lines(demo::ResultLines(1)); }
+std::string ExpectedSavedBytes() {
+  std::string bytes;
+  for (const std::string& line : demo::ResultLines(1)) bytes += ProgramText(line) + "\r\n";
+  return bytes;
+}
+
+// Whether this system has the platform's pattern object, which the program then uses.
+bool PlatformPatternObjectThere() {
+  const ComInitialization com;
+  ComObject object;
+  return Create(object, "VBScript.RegExp");
+}
+
+TEST(EndToEnd, HarvestsTheDemoSiteThroughTheWindow) {
+  DemoRun run;
+  RunAgainstTheDemoSite(run);
+  if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
+  EXPECT_EQ(run.lines, ExpectedLines());
+  EXPECT_EQ(run.saved, ExpectedSavedBytes());
+  EXPECT_EQ(run.vbscriptLoaded, PlatformPatternObjectThere());
+}
+
+// A Wine DLL override for one program, in the prefix's registry for as long as this lives.
+// Wine gives a child process the WINEDLLOVERRIDES of its own Unix environment, whatever the
+// environment block says; its key for the program is how a library is switched off for one
+// program alone. The project's overrides stay as they are: that variable names no vbscript.
+class ProgramDllOverride {
+ public:
+  ProgramDllOverride(const std::wstring& program, const wchar_t* dll, const wchar_t* mode)
+      : program_(L"Software\\Wine\\AppDefaults\\" + program), dll_(dll) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (program_ + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+      return;
+    const auto bytes = static_cast<DWORD>((wcslen(mode) + 1) * sizeof(wchar_t));
+    set_ = RegSetValueExW(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>(mode), bytes) == ERROR_SUCCESS;
+    RegCloseKey(key);
+  }
+  ProgramDllOverride(const ProgramDllOverride&) = delete;
+  ProgramDllOverride& operator=(const ProgramDllOverride&) = delete;
+  // The value goes, and the two keys if nothing else is in them.
+  ~ProgramDllOverride() {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, (program_ + L"\\DllOverrides").c_str(), dll_);
+    RegDeleteKeyW(HKEY_CURRENT_USER, (program_ + L"\\DllOverrides").c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, program_.c_str());
+  }
+  bool Set() const { return set_; }
+
+ private:
+  std::wstring program_;
+  const wchar_t* dll_;
+  bool set_ = false;
+};
+
+// As on a Windows without VBScript: with Wine's vbscript.dll switched off for the program alone,
+// nothing of VBScript is in the program, and the built-in pattern engine gives the same lines
+// and the same saved bytes.
+TEST(EndToEnd, WithoutVbscriptTheBuiltInEngineHarvestsTheSameLinesAndBytes) {
+  if (!RunningOnWine()) GTEST_SKIP() << "on Windows VBScript is switched off as a system feature, not per program";
+  const ProgramDllOverride withoutVbscript(L"harvester.exe", L"vbscript", L"");
+  ASSERT_TRUE(withoutVbscript.Set());
+  DemoRun run;
+  RunAgainstTheDemoSite(run);
+  if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
+  EXPECT_EQ(run.lines, ExpectedLines());
+  EXPECT_EQ(run.saved, ExpectedSavedBytes());
+  EXPECT_FALSE(run.vbscriptLoaded);
 }
 
 TEST(ProcessTest, ClosingTheWindowEndsTheProgramWithZero) {
@@ -152,10 +248,6 @@ TEST(ProcessTest, EscapeInAControlEndsTheProgramWithZero) {
   ASSERT_NE(button, nullptr);
   PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_EQ(program.WaitForExit(kStartMs), 0u);
-}
-
-bool RunningOnWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 // The program with its window on a desktop of its own: under Wine a virtual desktop, started by

@@ -1,4 +1,5 @@
-// The regular-expression object over the platform's pattern engine.
+// The regular-expression object, on the engine it settles on by itself (the platform's object
+// wherever it can be created) and on the built-in one: the same rules hold for both.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,9 +14,23 @@
 namespace harvester {
 namespace {
 
-TEST(RegexObject, DefaultsAndOptionsAreWritten) {
-  RegexObject regex;
+class RegexObjectTest : public ::testing::TestWithParam<RegexObject::Engine> {};
+
+INSTANTIATE_TEST_SUITE_P(Engines, RegexObjectTest,
+                         ::testing::Values(RegexObject::Engine::kUndecided, RegexObject::Engine::kBuiltIn),
+                         [](const auto& info) {
+                           return info.param == RegexObject::Engine::kBuiltIn ? "BuiltIn" : "Tried";
+                         });
+
+TEST_P(RegexObjectTest, DefaultsAndOptionsAreWritten) {
+  RegexObject regex(GetParam());
+  EXPECT_EQ(regex.UsedEngine(), GetParam()) << "nothing is tried before the first search";
   ASSERT_TRUE(regex.Search("a", "a"));
+  ComObject platform;
+  const bool platformThere = Create(platform, "VBScript.RegExp");
+  EXPECT_EQ(regex.UsedEngine(), GetParam() == RegexObject::Engine::kUndecided && platformThere
+                                    ? RegexObject::Engine::kPlatform
+                                    : RegexObject::Engine::kBuiltIn);
   EXPECT_EQ(ReadTextProperty(regex.regExp, "IgnoreCase"), "-1");
   EXPECT_EQ(ReadTextProperty(regex.regExp, "Multiline"), "-1");
   EXPECT_EQ(ReadTextProperty(regex.regExp, "Global"), "-1");
@@ -26,8 +41,8 @@ TEST(RegexObject, DefaultsAndOptionsAreWritten) {
   EXPECT_EQ(regex.GetPattern(), "a");
 }
 
-TEST(RegexObject, ProgramPatternsOverPages) {
-  RegexObject regex;
+TEST_P(RegexObjectTest, ProgramPatternsOverPages) {
+  RegexObject regex(GetParam());
   const std::string page =
       "<ul><li><a class=\"list-item\" href=\"/a/1.html\">一</a></li>\r\n"
       "<li><a class=\"list-item\" href=\"\">空</a></li>\r\n"
@@ -48,8 +63,8 @@ TEST(RegexObject, ProgramPatternsOverPages) {
   EXPECT_EQ(regex.Replace("X"), "<a X>电话</a> <a X>");
 }
 
-TEST(RegexObject, NoMatchAndInvalidPattern) {
-  RegexObject regex;
+TEST_P(RegexObjectTest, NoMatchAndInvalidPattern) {
+  RegexObject regex(GetParam());
   EXPECT_TRUE(regex.Search("zzz", "abc"));
   EXPECT_EQ(regex.GetMatchCount(), 0);
   EXPECT_EQ(regex.GetSubMatchCount(), 0);
@@ -60,9 +75,9 @@ TEST(RegexObject, NoMatchAndInvalidPattern) {
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
 }
 
-TEST(RegexObject, EmptySubjectIsSearchedAndHasNoMatches) {
+TEST_P(RegexObjectTest, EmptySubjectIsSearchedAndHasNoMatches) {
   // A failed fetch leaves an empty page; searching it finds nothing and takes nothing down.
-  RegexObject regex;
+  RegexObject regex(GetParam());
   ASSERT_TRUE(regex.Search("a", "a"));
   EXPECT_TRUE(regex.Search("href=\"tel:(.*?)\"", ""));
   EXPECT_FALSE(IsEmpty(regex.matches));
@@ -77,8 +92,8 @@ TEST(RegexObject, EmptySubjectIsSearchedAndHasNoMatches) {
   EXPECT_EQ(regex.Replace(""), "bnn") << "the empty replacement";
 }
 
-TEST(RegexObject, QuoteMarker) {
-  RegexObject regex;
+TEST_P(RegexObjectTest, QuoteMarker) {
+  RegexObject regex(GetParam());
   ASSERT_TRUE(regex.Search("a=#引号(.*?)#引号", "a=\"x\"", false, true, true, true));
   EXPECT_EQ(regex.GetPattern(), "a=\"(.*?)\"");
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "x");
@@ -87,8 +102,8 @@ TEST(RegexObject, QuoteMarker) {
   EXPECT_EQ(regex.GetMatchCount(), 1);
 }
 
-TEST(RegexObject, PositionAndChineseText) {
-  RegexObject regex;
+TEST_P(RegexObjectTest, PositionAndChineseText) {
+  RegexObject regex(GetParam());
   ASSERT_TRUE(regex.Search("[0-9]+", "电话：13800000000"));
   int position = -100;
   EXPECT_EQ(regex.GetMatchText(1, &position), "13800000000");

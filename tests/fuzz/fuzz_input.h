@@ -10,6 +10,8 @@ class Input {
  public:
   Input(const std::uint8_t* data, std::size_t size) : rest_(reinterpret_cast<const char*>(data), size) {}
 
+  // Eight switches from one byte.
+  std::uint8_t Switches() { return Byte(); }
   // A position from one byte: -4..251, so starts below 1 and past the end both come up.
   int Position() { return static_cast<int>(Byte()) - 4; }
   // A text of at most 31 bytes, its length from one byte.

@@ -11,6 +11,7 @@
 #include "automation/calls.h"
 #include "harvest/fetch.h"
 #include "tests/support/http_server.h"
+#include "tests/support/test_support.h"
 
 namespace harvester {
 namespace {
@@ -18,6 +19,7 @@ namespace {
 using testing::HttpServer;
 using testing::RecordedRequest;
 using testing::Response;
+using testing::RunningOnWine;
 
 class OleEnvironment : public ::testing::Environment {
  public:
@@ -30,10 +32,6 @@ class OleEnvironment : public ::testing::Environment {
 constexpr char kMobileBrowser[] =
     "Mozilla/5.0 (iPhone; U; CPU iPhone OS 3_0 like Mac OS X; en-us) AppleWebKit/528.18 "
     "(KHTML, like Gecko) Version/4.0 Mobile/7A341 Safari/528.16";
-
-bool RunningOnWine() {
-  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
 
 std::string TextOf(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 

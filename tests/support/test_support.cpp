@@ -77,6 +77,10 @@ std::wstring TemporaryFileName(const wchar_t* prefix) {
   return path;
 }
 
+bool RunningOnWine() {
+  return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 std::wstring EnvironmentWith(std::wstring_view entry) {
   std::wstring environment;
   wchar_t* strings = GetEnvironmentStringsW();

@@ -26,6 +26,9 @@ std::string WindowText(HWND hwnd);
 // Pumps this thread's messages (with the program's pre-translation) for about ms milliseconds.
 void PumpFor(DWORD ms);
 
+// True under Wine (its ntdll has wine_get_version), whose platform objects differ from Windows' here and there.
+bool RunningOnWine();
+
 // The path of the running executable.
 std::wstring ExecutablePath();
 // The folder of the running test executable (where harvester.exe is built too), with a backslash.
