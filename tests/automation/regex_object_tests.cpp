@@ -4,16 +4,46 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "tests/automation/test_object.h"
+#include "tests/automation/typed_matches.h"
 
 namespace harvester {
 namespace {
 
-TEST(RegexObject, DefaultsAndOptionsAreWritten) {
+// The pattern object's table runs twice: with the match collections as this platform gives
+// them (Wine 8's: bound by name) and with collections that describe themselves as Windows'
+// do (bound through their type information, Item taking a long).
+enum class MatchObjects { kAsGiven, kTyped };
+
+class RegexObjectTable : public ::testing::TestWithParam<MatchObjects> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == MatchObjects::kAsGiven) return;
+    typed_ = std::make_unique<testing::TypedMatches>();
+    ASSERT_TRUE(typed_->Registered());
+  }
+  void TearDown() override {
+    if (!typed_) return;
+    const testing::TypedMatchCalls& calls = typed_->Calls();
+    EXPECT_EQ(calls.namesAsked, 0) << "a typed collection bound by name";
+    EXPECT_EQ(calls.undeclared, 0) << "a call the type information does not declare";
+    EXPECT_EQ(calls.invokes > 0, calls.typeInfos > 0);
+  }
+
+  std::unique_ptr<testing::TypedMatches> typed_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Matches, RegexObjectTable, ::testing::Values(MatchObjects::kAsGiven, MatchObjects::kTyped),
+                         [](const ::testing::TestParamInfo<MatchObjects>& kind) {
+                           return kind.param == MatchObjects::kTyped ? std::string("Typed") : std::string("AsGiven");
+                         });
+
+TEST_P(RegexObjectTable, DefaultsAndOptionsAreWritten) {
   RegexObject regex;
   ASSERT_TRUE(regex.Search("a", "a"));
   EXPECT_EQ(ReadTextProperty(regex.regExp, "IgnoreCase"), "-1");
@@ -26,7 +56,7 @@ TEST(RegexObject, DefaultsAndOptionsAreWritten) {
   EXPECT_EQ(regex.GetPattern(), "a");
 }
 
-TEST(RegexObject, ProgramPatternsOverPages) {
+TEST_P(RegexObjectTable, ProgramPatternsOverPages) {
   RegexObject regex;
   const std::string page =
       "<ul><li><a class=\"list-item\" href=\"/a/1.html\">一</a></li>\r\n"
@@ -48,7 +78,7 @@ TEST(RegexObject, ProgramPatternsOverPages) {
   EXPECT_EQ(regex.Replace("X"), "<a X>电话</a> <a X>");
 }
 
-TEST(RegexObject, NoMatchAndInvalidPattern) {
+TEST_P(RegexObjectTable, NoMatchAndInvalidPattern) {
   RegexObject regex;
   EXPECT_TRUE(regex.Search("zzz", "abc"));
   EXPECT_EQ(regex.GetMatchCount(), 0);
@@ -60,7 +90,7 @@ TEST(RegexObject, NoMatchAndInvalidPattern) {
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "");
 }
 
-TEST(RegexObject, EmptySubjectIsSearchedAndHasNoMatches) {
+TEST_P(RegexObjectTable, EmptySubjectIsSearchedAndHasNoMatches) {
   // A failed fetch leaves an empty page; searching it finds nothing and takes nothing down.
   RegexObject regex;
   ASSERT_TRUE(regex.Search("a", "a"));
@@ -77,7 +107,7 @@ TEST(RegexObject, EmptySubjectIsSearchedAndHasNoMatches) {
   EXPECT_EQ(regex.Replace(""), "bnn") << "the empty replacement";
 }
 
-TEST(RegexObject, QuoteMarker) {
+TEST_P(RegexObjectTable, QuoteMarker) {
   RegexObject regex;
   ASSERT_TRUE(regex.Search("a=#引号(.*?)#引号", "a=\"x\"", false, true, true, true));
   EXPECT_EQ(regex.GetPattern(), "a=\"(.*?)\"");
@@ -87,7 +117,7 @@ TEST(RegexObject, QuoteMarker) {
   EXPECT_EQ(regex.GetMatchCount(), 1);
 }
 
-TEST(RegexObject, PositionAndChineseText) {
+TEST_P(RegexObjectTable, PositionAndChineseText) {
   RegexObject regex;
   ASSERT_TRUE(regex.Search("[0-9]+", "电话：13800000000"));
   int position = -100;
@@ -99,6 +129,31 @@ TEST(RegexObject, PositionAndChineseText) {
   EXPECT_EQ(position, 11);  // "<p>" and four double-byte characters
   EXPECT_EQ(regex.GetMatchText(2, &position), "");
   EXPECT_EQ(position, -2);
+}
+
+// Typed collections are bound through their type information, and their Item gets the index as
+// the callee coerces it: an index long cannot hold fails there and gives nothing.
+TEST(TypedMatchObjects, BoundThroughTheirTypeInformation) {
+  testing::TypedMatches typed;
+  ASSERT_TRUE(typed.Registered());
+  RegexObject regex;
+  ASSERT_TRUE(regex.Search("(\\d)(x)?", "a1b2"));
+  ASSERT_EQ(regex.GetMatchCount(), 2);
+  int position = -100;
+  EXPECT_EQ(regex.GetMatchText(2, &position), "2");
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(regex.GetSubMatchText(1, 1), "1");
+  EXPECT_EQ(regex.GetSubMatchText(1, 2), "");
+  EXPECT_EQ(regex.GetSubMatchCount(), 2);
+  const int invokes = typed.Calls().invokes;
+  EXPECT_EQ(regex.GetMatchText(INT_MIN, &position), "");
+  EXPECT_EQ(position, -2);
+  EXPECT_EQ(regex.GetSubMatchText(INT_MIN, 1), "");
+  EXPECT_GE(typed.Calls().invokes, invokes + 2) << "the out-of-range indices reached the collection";
+  EXPECT_GT(typed.Calls().typeInfos, 0);
+  EXPECT_GT(typed.Calls().itemIndexNotLong, 0) << "the program's index arrives as it is given";
+  EXPECT_EQ(typed.Calls().namesAsked, 0);
+  EXPECT_EQ(typed.Calls().undeclared, 0);
 }
 
 // The object over a test collection whose numbers are set by the test: whatever the collection
