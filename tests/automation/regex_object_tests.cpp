@@ -5,30 +5,63 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "automation/calls.h"
 #include "automation/regex_object.h"
 #include "tests/automation/test_object.h"
+#include "tests/automation/typed_matches.h"
 
 namespace harvester {
 namespace {
 
-class RegexObjectTest : public ::testing::TestWithParam<RegexObject::Engine> {};
+// The pattern object's table runs on the engine the object settles on by itself, with the match
+// collections as this platform gives them (Wine 8's: bound by name) and with collections that
+// describe themselves as Windows' do (bound through their type information, Item taking a
+// long), and on the built-in engine.
+enum class MatchObjects { kAsGiven, kTyped };
+
+struct TableRun {
+  RegexObject::Engine engine;
+  MatchObjects matches;
+};
+
+class RegexObjectTest : public ::testing::TestWithParam<TableRun> {
+ protected:
+  void SetUp() override {
+    if (GetParam().matches == MatchObjects::kAsGiven) return;
+    typed_ = std::make_unique<testing::TypedMatches>();
+    ASSERT_TRUE(typed_->Registered());
+  }
+  void TearDown() override {
+    if (!typed_) return;
+    const testing::TypedMatchCalls& calls = typed_->Calls();
+    EXPECT_EQ(calls.namesAsked, 0) << "a typed collection bound by name";
+    EXPECT_EQ(calls.undeclared, 0) << "a call the type information does not declare";
+    EXPECT_EQ(calls.invokes > 0, calls.typeInfos > 0);
+  }
+  RegexObject::Engine Engine() const { return GetParam().engine; }
+
+  std::unique_ptr<testing::TypedMatches> typed_;
+};
 
 INSTANTIATE_TEST_SUITE_P(Engines, RegexObjectTest,
-                         ::testing::Values(RegexObject::Engine::kUndecided, RegexObject::Engine::kBuiltIn),
-                         [](const auto& info) {
-                           return info.param == RegexObject::Engine::kBuiltIn ? "BuiltIn" : "Tried";
+                         ::testing::Values(TableRun{RegexObject::Engine::kUndecided, MatchObjects::kAsGiven},
+                                           TableRun{RegexObject::Engine::kUndecided, MatchObjects::kTyped},
+                                           TableRun{RegexObject::Engine::kBuiltIn, MatchObjects::kAsGiven}),
+                         [](const ::testing::TestParamInfo<TableRun>& info) {
+                           if (info.param.engine == RegexObject::Engine::kBuiltIn) return std::string("BuiltIn");
+                           return std::string(info.param.matches == MatchObjects::kTyped ? "TriedTyped" : "Tried");
                          });
 
 TEST_P(RegexObjectTest, DefaultsAndOptionsAreWritten) {
-  RegexObject regex(GetParam());
-  EXPECT_EQ(regex.UsedEngine(), GetParam()) << "nothing is tried before the first search";
+  RegexObject regex(Engine());
+  EXPECT_EQ(regex.UsedEngine(), Engine()) << "nothing is tried before the first search";
   ASSERT_TRUE(regex.Search("a", "a"));
   ComObject platform;
   const bool platformThere = Create(platform, "VBScript.RegExp");
-  EXPECT_EQ(regex.UsedEngine(), GetParam() == RegexObject::Engine::kUndecided && platformThere
+  EXPECT_EQ(regex.UsedEngine(), Engine() == RegexObject::Engine::kUndecided && platformThere
                                     ? RegexObject::Engine::kPlatform
                                     : RegexObject::Engine::kBuiltIn);
   EXPECT_EQ(ReadTextProperty(regex.regExp, "IgnoreCase"), "-1");
@@ -42,7 +75,7 @@ TEST_P(RegexObjectTest, DefaultsAndOptionsAreWritten) {
 }
 
 TEST_P(RegexObjectTest, ProgramPatternsOverPages) {
-  RegexObject regex(GetParam());
+  RegexObject regex(Engine());
   const std::string page =
       "<ul><li><a class=\"list-item\" href=\"/a/1.html\">一</a></li>\r\n"
       "<li><a class=\"list-item\" href=\"\">空</a></li>\r\n"
@@ -64,7 +97,7 @@ TEST_P(RegexObjectTest, ProgramPatternsOverPages) {
 }
 
 TEST_P(RegexObjectTest, NoMatchAndInvalidPattern) {
-  RegexObject regex(GetParam());
+  RegexObject regex(Engine());
   EXPECT_TRUE(regex.Search("zzz", "abc"));
   EXPECT_EQ(regex.GetMatchCount(), 0);
   EXPECT_EQ(regex.GetSubMatchCount(), 0);
@@ -77,7 +110,7 @@ TEST_P(RegexObjectTest, NoMatchAndInvalidPattern) {
 
 TEST_P(RegexObjectTest, EmptySubjectIsSearchedAndHasNoMatches) {
   // A failed fetch leaves an empty page; searching it finds nothing and takes nothing down.
-  RegexObject regex(GetParam());
+  RegexObject regex(Engine());
   ASSERT_TRUE(regex.Search("a", "a"));
   EXPECT_TRUE(regex.Search("href=\"tel:(.*?)\"", ""));
   EXPECT_FALSE(IsEmpty(regex.matches));
@@ -93,7 +126,7 @@ TEST_P(RegexObjectTest, EmptySubjectIsSearchedAndHasNoMatches) {
 }
 
 TEST_P(RegexObjectTest, QuoteMarker) {
-  RegexObject regex(GetParam());
+  RegexObject regex(Engine());
   ASSERT_TRUE(regex.Search("a=#引号(.*?)#引号", "a=\"x\"", false, true, true, true));
   EXPECT_EQ(regex.GetPattern(), "a=\"(.*?)\"");
   EXPECT_EQ(regex.GetSubMatchText(1, 1), "x");
@@ -103,7 +136,7 @@ TEST_P(RegexObjectTest, QuoteMarker) {
 }
 
 TEST_P(RegexObjectTest, PositionAndChineseText) {
-  RegexObject regex(GetParam());
+  RegexObject regex(Engine());
   ASSERT_TRUE(regex.Search("[0-9]+", "电话：13800000000"));
   int position = -100;
   EXPECT_EQ(regex.GetMatchText(1, &position), "13800000000");
@@ -114,6 +147,31 @@ TEST_P(RegexObjectTest, PositionAndChineseText) {
   EXPECT_EQ(position, 11);  // "<p>" and four double-byte characters
   EXPECT_EQ(regex.GetMatchText(2, &position), "");
   EXPECT_EQ(position, -2);
+}
+
+// Typed collections are bound through their type information, and their Item gets the index as
+// the callee coerces it: an index long cannot hold fails there and gives nothing.
+TEST(TypedMatchObjects, BoundThroughTheirTypeInformation) {
+  testing::TypedMatches typed;
+  ASSERT_TRUE(typed.Registered());
+  RegexObject regex;
+  ASSERT_TRUE(regex.Search("(\\d)(x)?", "a1b2"));
+  ASSERT_EQ(regex.GetMatchCount(), 2);
+  int position = -100;
+  EXPECT_EQ(regex.GetMatchText(2, &position), "2");
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(regex.GetSubMatchText(1, 1), "1");
+  EXPECT_EQ(regex.GetSubMatchText(1, 2), "");
+  EXPECT_EQ(regex.GetSubMatchCount(), 2);
+  const int invokes = typed.Calls().invokes;
+  EXPECT_EQ(regex.GetMatchText(INT_MIN, &position), "");
+  EXPECT_EQ(position, -2);
+  EXPECT_EQ(regex.GetSubMatchText(INT_MIN, 1), "");
+  EXPECT_GE(typed.Calls().invokes, invokes + 2) << "the out-of-range indices reached the collection";
+  EXPECT_GT(typed.Calls().typeInfos, 0);
+  EXPECT_GT(typed.Calls().itemIndexNotLong, 0) << "the program's index arrives as it is given";
+  EXPECT_EQ(typed.Calls().namesAsked, 0);
+  EXPECT_EQ(typed.Calls().undeclared, 0);
 }
 
 // The object over a test collection whose numbers are set by the test: whatever the collection

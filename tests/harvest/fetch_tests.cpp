@@ -10,6 +10,7 @@
 
 #include "automation/calls.h"
 #include "harvest/fetch.h"
+#include "tests/harvest/request_doubles.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_support.h"
 
@@ -18,6 +19,7 @@ namespace {
 
 using testing::HttpServer;
 using testing::RecordedRequest;
+using testing::RequestMode;
 using testing::Response;
 using testing::RunningOnWine;
 
@@ -84,6 +86,21 @@ class FetchTest : public ::testing::Test {
   HttpServer server_;
   ComObject request_;
 };
+
+// The cases that depend on what the request object's wait does, against the platform's object
+// and against each double of it. Whatever the double, the fetch keeps its rules.
+class FetchByRequestMode : public FetchTest, public ::testing::WithParamInterface<RequestMode> {
+ protected:
+  void SetUp() override {
+    FetchTest::SetUp();
+    ASSERT_TRUE(doubles_.Registered());
+  }
+  void TearDown() override { EXPECT_EQ(doubles_.BrokenRules(), ""); }
+
+  testing::RequestDoubles doubles_{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, FetchByRequestMode, ::testing::ValuesIn(testing::kRequestModes), testing::ModeName);
 
 TEST_F(FetchTest, ListPageRequestOnTheWire) {
   const std::string target =
@@ -158,7 +175,7 @@ TEST_F(FetchTest, ConnectionClosedMidBodyGivesNoMoreThanArrived) {
   }
 }
 
-TEST_F(FetchTest, UnusableAddressesGiveEmptyBytesAndNoRequest) {
+TEST_P(FetchByRequestMode, UnusableAddressesGiveEmptyBytesAndNoRequest) {
   // A port nobody listens on: bound and closed again by a server of its own.
   std::string refused;
   {
@@ -177,7 +194,7 @@ TEST_F(FetchTest, UnusableAddressesGiveEmptyBytesAndNoRequest) {
   EXPECT_EQ(server_.RequestCount(), 0u);
 }
 
-TEST_F(FetchTest, DelayedAnswerIsWaitedForAndNotLonger) {
+TEST_P(FetchByRequestMode, DelayedAnswerIsWaitedForAndNotLonger) {
   Response slow = Page("late but whole");
   slow.delayMs = 1500;
   server_.Route("/slow", slow);
@@ -188,7 +205,7 @@ TEST_F(FetchTest, DelayedAnswerIsWaitedForAndNotLonger) {
   EXPECT_LT(elapsed, 2500.0);
 }
 
-TEST_F(FetchTest, ImmediateAnswerIsNotWaitedFor) {
+TEST_P(FetchByRequestMode, ImmediateAnswerIsNotWaitedFor) {
   server_.Route("/quick", Page("<html>quick</html>"));
   constexpr int kFetches = 20;
   double total = 0, longest = 0;
@@ -207,7 +224,7 @@ TEST_F(FetchTest, ImmediateAnswerIsNotWaitedFor) {
 // An answer that is already whole when the wait begins (the query between the send and the
 // wait takes 300 ms, the server answers at once) comes back at once, not empty after 8 s:
 // Wine 8 then answers every wait at once without saying yes.
-TEST_F(FetchTest, AnswerCompleteBeforeTheWaitBeginsIsReturnedAtOnce) {
+TEST_P(FetchByRequestMode, AnswerCompleteBeforeTheWaitBeginsIsReturnedAtOnce) {
   server_.Route("/whole", Page("<html>whole before the wait</html>"));
   for (int round = 0; round < 3; ++round) {
     SCOPED_TRACE(round);
@@ -226,14 +243,26 @@ TEST_F(FetchTest, AnswerCompleteBeforeTheWaitBeginsIsReturnedAtOnce) {
 }
 
 // Posts a message to a window of this thread every 100 ms while it lives, as the user's input
-// and the system's messages would arrive during a fetch; at most 30 s.
+// and the system's messages would arrive during a fetch; at most 30 s. It counts those that
+// reached the window: a fetch that lets no message through leaves them queued.
 class MessagePoster {
  public:
   MessagePoster() {
-    window_ = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    static const ATOM windowClass = [] {
+      WNDCLASSW counting = {};
+      counting.lpfnWndProc = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message == kPosted) ++*reinterpret_cast<int*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+      };
+      counting.lpszClassName = L"HarvesterTestMessages";
+      return RegisterClassW(&counting);
+    }();
+    window_ = CreateWindowExW(0, MAKEINTATOM(windowClass), L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                              nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&answered_));
     thread_ = std::thread([this] {
       for (int i = 0; i < 300 && !done_; ++i) {
-        if (PostMessageW(window_, WM_USER + 7, 0, 0)) ++posted_;
+        if (PostMessageW(window_, kPosted, 0, 0)) ++posted_;
         Sleep(100);
       }
     });
@@ -256,9 +285,12 @@ class MessagePoster {
     }
     return posted_;
   }
+  int Answered() const { return answered_; }
 
  private:
+  static constexpr UINT kPosted = WM_USER + 7;
   HWND window_ = nullptr;
+  int answered_ = 0;  // counted on this thread
   std::atomic<bool> done_{false};
   std::atomic<int> posted_{0};
   std::thread thread_;
@@ -267,7 +299,7 @@ class MessagePoster {
 // A server that never finishes its answer while the thread's window gets a message every
 // 100 ms. The fetch gives up after 8 seconds by its own clock, with the object's receive
 // time-out left at its default; the next fetch works.
-TEST_F(FetchTest, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {
+TEST_P(FetchByRequestMode, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {
   Response hanging = Page(std::string(2000, 'h'));
   hanging.ending = Response::Ending::kNeverComplete;
   server_.Route("/hang", hanging);
@@ -280,11 +312,14 @@ TEST_F(FetchTest, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {
   const double elapsed = MillisecondsSince(start);
   const int posted = poster.Stop();
 
-  std::printf("never-ending answer: gave up after %.0f ms, %d messages posted\n", elapsed, posted);
+  std::printf("never-ending answer: gave up after %.0f ms, %d messages posted, %d answered\n", elapsed, posted,
+              poster.Answered());
   EXPECT_TRUE(body.empty());
   EXPECT_GE(elapsed, 7900.0);
   EXPECT_LT(elapsed, 9000.0);
   EXPECT_GE(posted, 60);
+  EXPECT_GE(poster.Answered(), 60);
+  doubles_.ExpectGivenUp(server_.Url("/hang"));
 
   IUnknown* abandoned = request_.Get();
   EXPECT_EQ(TextOf(FetchPage(request_, server_.Url("/next"))), "next page");
@@ -295,7 +330,7 @@ TEST_F(FetchTest, NeverEndingAnswerGivesUpAfterEightSecondsDespiteMessages) {
 // A server that keeps sending, one byte every 500 ms, so the connection never falls silent for
 // the receive time-out, while messages arrive every 100 ms: the fetch still ends at 8 seconds,
 // with nothing.
-TEST_F(FetchTest, TricklingAnswerGivesUpAfterEightSecondsDespiteMessages) {
+TEST_P(FetchByRequestMode, TricklingAnswerGivesUpAfterEightSecondsDespiteMessages) {
   Response trickle = Page(std::string(40, 't'));  // 20 s of body
   trickle.ending = Response::Ending::kTrickle;
   trickle.trickleMs = 500;
@@ -308,16 +343,19 @@ TEST_F(FetchTest, TricklingAnswerGivesUpAfterEightSecondsDespiteMessages) {
   const double elapsed = MillisecondsSince(start);
   const int posted = poster.Stop();
 
-  std::printf("trickling answer: gave up after %.0f ms, %d messages posted\n", elapsed, posted);
+  std::printf("trickling answer: gave up after %.0f ms, %d messages posted, %d answered\n", elapsed, posted,
+              poster.Answered());
   EXPECT_TRUE(body.empty()) << body.size() << " bytes";
   EXPECT_GE(elapsed, 7900.0);
   EXPECT_LT(elapsed, 9000.0);
   EXPECT_GE(posted, 60);
+  EXPECT_GE(poster.Answered(), 60);
+  doubles_.ExpectGivenUp(server_.Url("/trickle"));
 }
 
 // Told to stop 1 s into its wait, whether nothing has arrived yet or part of the body, the fetch
 // gives up at once with nothing; told before it begins, it sends nothing.
-TEST_F(FetchTest, StopGivesTheFetchUpAtOnce) {
+TEST_P(FetchByRequestMode, StopGivesTheFetchUpAtOnce) {
   Response silent = Page("never sent");
   silent.delayMs = 20000;
   server_.Route("/silent", silent);
@@ -334,6 +372,7 @@ TEST_F(FetchTest, StopGivesTheFetchUpAtOnce) {
     EXPECT_TRUE(body.empty());
     EXPECT_GE(elapsed, 1000.0);
     EXPECT_LT(elapsed, 1400.0);
+    doubles_.ExpectGivenUp(server_.Url(path));
   }
   const size_t asked = server_.RequestCount();
   EXPECT_EQ(asked, 2u);

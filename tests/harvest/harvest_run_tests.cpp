@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/harvest_window.h"
 #include "harvest/harvest_run.h"
+#include "tests/harvest/request_doubles.h"
 #include "tests/harvest/run_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -240,11 +241,30 @@ TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
   EXPECT_EQ(g_dialogsShown.load(), 1);
 }
 
+// The run against the platform's request object and against each double of it: whatever the
+// double, the run keeps the fetch's rules.
+class RunByRequestMode : public HarvestRunTest, public ::testing::WithParamInterface<testing::RequestMode> {
+ protected:
+  void SetUp() override {
+    HarvestRunTest::SetUp();
+    ASSERT_TRUE(doubles_.Registered());
+  }
+  void TearDown() override {
+    EXPECT_EQ(doubles_.BrokenRules(), "");
+    HarvestRunTest::TearDown();
+  }
+
+  testing::RequestDoubles doubles_{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, RunByRequestMode, ::testing::ValuesIn(testing::kRequestModes), testing::ModeName);
+
 // The ways a window is closed while a run waits for a slow listing (10 s): the window goes, the
 // run gives up that listing and asks for no other, and the start button's click returns well
 // within a second of the window's end. (The end itself takes 2 s on a bare X server under
-// Wine, which waits for a window manager that is not there, with or without a run.)
-TEST_F(HarvestRunTest, ClosingTheWindowDuringARunStopsTheRunAtOnce) {
+// Wine, which waits for a window manager that is not there, with or without a run.) Before the
+// close, the window is drawn again within a second of being invalidated, while the run waits.
+TEST_P(RunByRequestMode, ClosingTheWindowDuringARunStopsTheRunAtOnce) {
   struct Route {
     const char* name;
     void (*close)(HWND frame, HWND focused);
@@ -279,9 +299,13 @@ TEST_F(HarvestRunTest, ClosingTheWindowDuringARunStopsTheRunAtOnce) {
     HWND start = Hwnd("按钮1");
     SetFocus(start);
     std::atomic<ULONGLONG> closedAt{0}, goneAt{0};
+    std::atomic<bool> drawn{false};
     std::thread user([&] {
       if (!server.WaitForRequests(2, 10000)) return;  // the list page, then the slow listing
       Sleep(1000);
+      InvalidateRect(frame, nullptr, TRUE);
+      for (const ULONGLONG end = GetTickCount64() + 1000; !drawn && GetTickCount64() < end; Sleep(5))
+        drawn = !GetUpdateRect(frame, nullptr, FALSE);
       closedAt = GetTickCount64();
       route.close(frame, start);
       while (IsWindow(frame) && GetTickCount64() - closedAt < 12000) Sleep(5);
@@ -298,11 +322,13 @@ TEST_F(HarvestRunTest, ClosingTheWindowDuringARunStopsTheRunAtOnce) {
     const double returnedAfter = static_cast<double>(returnedAt) - static_cast<double>(goneAt.load());
     std::printf("%s: the window went %.0f ms after the close, the run returned %.0f ms after that\n",
                 route.name, windowGone, returnedAfter);
+    EXPECT_TRUE(drawn);
     EXPECT_TRUE(closed);
     EXPECT_TRUE(LoadedWindows().empty());
     EXPECT_LT(windowGone, 3000.0);
     EXPECT_LT(returnedAfter, 500.0);
     EXPECT_EQ(server.RequestCount(), 2u);  // the next listing was not asked for
+    doubles_.ExpectGivenUp(server.Url("/l/slow.html"));
   }
   SetSiteHost("127.0.0.1:" + std::to_string(server_.Port()));
   if (!window_) window_ = CreateProgramWindow(MainWindowLayout(), SW_SHOWNOACTIVATE);
