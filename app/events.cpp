@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/fatal_error.h"
+#include "base/message_queue.h"
 
 namespace harvester {
 namespace {
@@ -140,19 +141,7 @@ bool PreTranslateMessage(const MSG& message) {
   return HandleWindowKeys(message);
 }
 
-bool PumpPendingMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));  // leave it for the loop that owns it
-      return false;
-    }
-    if (PreTranslateMessage(message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-  return true;
-}
+bool PumpPendingMessages() { return DispatchQueuedMessages(PreTranslateMessage); }
 
 void DiscardQueuedInput() {
   // Bounded: input that keeps arriving while this runs is left to the loop.

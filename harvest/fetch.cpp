@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "automation/calls.h"
+#include "base/message_queue.h"
 
 namespace harvester {
 namespace {
@@ -47,20 +48,6 @@ RequestKind KindOfRequestObject() {
   g_requestKind = LastCallError() == kCallOk ? RequestKind::kAcceptsInvalidTimeouts : RequestKind::kDocumented;
   Clear(probe);
   return g_requestKind;
-}
-
-// The thread's queued messages dispatched by the fetch itself; the quit message stays for the
-// message loop.
-void DispatchQueuedMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
 }
 
 // One wait for a response. A timer of the thread watches it as a second line: its procedure

@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "base/message_queue.h"
 #include "base/owners.h"
 #include "harvest/fetch.h"
 #include "tests/support/stand_ins.h"
@@ -50,19 +51,6 @@ std::string Narrow(const wchar_t* wide) {
   std::string text;
   for (; wide && *wide; ++wide) text += static_cast<char>(*wide);  // addresses are ASCII
   return text;
-}
-
-// What the thread's message loop would do with what is queued; the quit message stays.
-void DispatchQueued() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
 }
 
 class RequestDouble : public ForwardingDispatch {
@@ -150,7 +138,7 @@ HRESULT RequestDouble::DocumentedWait(const DISPPARAMS& params, VARIANT* result)
     const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kPollEveryMs, end - now));
     if (mode_ == RequestMode::kDocumentedPumping) {
       MsgWaitForMultipleObjectsEx(0, nullptr, slice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      DispatchQueued();
+      DispatchQueuedMessages();
     } else {
       Sleep(slice);
     }
