@@ -24,6 +24,7 @@ namespace harvester {
 namespace {
 
 using testing::PumpFor;
+using testing::RunningOnWine;
 using testing::Text;
 using testing::Wide;
 using testing::WindowText;
@@ -317,8 +318,6 @@ TEST_F(MainWindowTest, OffScreenControlsLieOutsideTheClientArea) {
 }
 
 // ---- the main window at the system DPI
-
-bool RunningOnWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 int StockFontHeight() {
   LOGFONTW font = {};
