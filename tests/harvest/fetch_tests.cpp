@@ -345,6 +345,20 @@ TEST_P(FetchByRequestMode, TricklingAnswerGivesUpAtTheBoundDespiteMessages) {
   ExpectGivenUpAtTheBound(doubles_, request_, server_.Url("/trickle"), 2500, "trickling answer");
 }
 
+// A documented object whose "Send" failed, and whose wait then answers false for ever: the
+// fetch gives up within its bound, with nothing, and never reads the body.
+TEST_F(FetchTest, DocumentedObjectWhoseSendFailedIsGivenUpWithinTheBound) {
+  const testing::RequestDoubles doubles(RequestMode::kDocumented, true);
+  ASSERT_TRUE(doubles.Registered());
+  const ResponseWaitBound bound(1500);
+  const auto start = Now();
+  EXPECT_TRUE(FetchPage(request_, server_.Url("/page")).empty());
+  EXPECT_LT(MillisecondsSince(start), 2500.0);
+  doubles.ExpectGivenUp(server_.Url("/page"));
+  EXPECT_EQ(doubles.BrokenRules(), "");
+  EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
 // Told to stop 1 s into its wait, whether nothing has arrived yet or part of the body, the fetch
 // gives up at once with nothing; told before it begins, it sends nothing.
 TEST_P(FetchByRequestMode, StopGivesTheFetchUpAtOnce) {

@@ -22,7 +22,8 @@ enum class RequestMode {
                        // after the whole time-out, dispatching no message; "SetTimeouts" refuses
                        // values below -1; "Abort" does not end a wait in progress; a wait before
                        // "Send" fails at once
-  kDocumentedPumping,  // the same, its wait dispatching the thread's messages meanwhile
+  kDocumentedPumping,  // the same, its wait dispatching the thread's messages meanwhile, at least
+                       // once on every call, also with a time-out of 0
 };
 
 inline constexpr RequestMode kRequestModes[] = {RequestMode::kPlatform, RequestMode::kWine, RequestMode::kDocumented,
@@ -44,7 +45,9 @@ using RequestLog = std::vector<RequestCall>;
 // While it lives, the request objects the program makes are doubles of the mode.
 class RequestDoubles {
  public:
-  explicit RequestDoubles(RequestMode mode);
+  // With sendFails, in the documented modes "Send" fails without sending, and "WaitForResponse"
+  // then answers false for ever.
+  explicit RequestDoubles(RequestMode mode, bool sendFails = false);
   RequestDoubles(const RequestDoubles&) = delete;
   RequestDoubles& operator=(const RequestDoubles&) = delete;
   ~RequestDoubles();
@@ -58,7 +61,7 @@ class RequestDoubles {
   void ExpectGivenUp(const std::string& url) const;
   // What the calls of all objects made so far break of the fetch's rules, one line each: a body
   // read of a response that was not complete, after a failed wait or after "Abort"; in the
-  // documented modes, an object opened or sent again.
+  // documented modes, an object opened or sent again, or asked anything after its "Abort".
   std::string BrokenRules() const;
 
  private:
