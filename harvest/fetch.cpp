@@ -93,6 +93,10 @@ void TakeSecondEndSignal(const ComObject& request) {
 void GiveUp(ResponseWait& wait) {
   if (wait.givenUp) return;
   wait.givenUp = true;
+  // Its watch is over. Wine 8: every tick of the timer would also start the object's wait of
+  // 1 s afresh, so that a wait whose end signal does not come would never end.
+  if (wait.timer) KillTimer(nullptr, wait.timer);
+  wait.timer = 0;
   const ComObject& request = *wait.request;
   CallMethod(request, "Abort");
   if (wait.kind != RequestKind::kAcceptsInvalidTimeouts) return;

@@ -348,7 +348,7 @@ TEST_P(FetchByRequestMode, TricklingAnswerGivesUpAtTheBoundDespiteMessages) {
 // A documented object whose "Send" failed, and whose wait then answers false for ever: the
 // fetch gives up within its bound, with nothing, and never reads the body.
 TEST_F(FetchTest, DocumentedObjectWhoseSendFailedIsGivenUpWithinTheBound) {
-  const testing::RequestDoubles doubles(RequestMode::kDocumented, true);
+  const testing::RequestDoubles doubles(RequestMode::kDocumented, testing::RequestFault::kSendFails);
   ASSERT_TRUE(doubles.Registered());
   const ResponseWaitBound bound(1500);
   const auto start = Now();
@@ -357,6 +357,23 @@ TEST_F(FetchTest, DocumentedObjectWhoseSendFailedIsGivenUpWithinTheBound) {
   doubles.ExpectGivenUp(server_.Url("/page"));
   EXPECT_EQ(doubles.BrokenRules(), "");
   EXPECT_EQ(server_.RequestCount(), 0u);
+}
+
+// Wine 8's object, given up inside its wait, whose wait then gets no end signal (it cannot be
+// opened and sent again to bring one): the fetch still ends, once the object's own wait of 1 s
+// passes without a message, and adds no message of its own that would start that wait afresh.
+TEST_F(FetchTest, WineWaitThatGetsNoEndSignalAfterTheGiveUpStillEnds) {
+  if (!RunningOnWine()) GTEST_SKIP() << "Wine 8's request object";
+  const testing::RequestDoubles doubles(RequestMode::kWine, testing::RequestFault::kOpenAfterAbortFails);
+  ASSERT_TRUE(doubles.Registered());
+  Response hanging = Page(std::string(2000, 'h'));
+  hanging.ending = Response::Ending::kNeverComplete;
+  server_.Route("/hang", hanging);
+  const ResponseWaitBound bound(1500);
+  const auto start = Now();
+  EXPECT_TRUE(FetchPage(request_, server_.Url("/hang")).empty());
+  EXPECT_LT(MillisecondsSince(start), 4000.0);
+  doubles.ExpectGivenUp(server_.Url("/hang"));
 }
 
 // Told to stop 1 s into its wait, whether nothing has arrived yet or part of the body, the fetch

@@ -55,8 +55,11 @@ std::string Narrow(const wchar_t* wide) {
 
 class RequestDouble : public ForwardingDispatch {
  public:
-  RequestDouble(ComPtr<IDispatch> real, RequestMode mode, bool sendFails, std::shared_ptr<RequestLog> log)
-      : ForwardingDispatch(std::move(real)), mode_(mode), sendFails_(sendFails && Documented()), log_(std::move(log)) {
+  RequestDouble(ComPtr<IDispatch> real, RequestMode mode, RequestFault fault, std::shared_ptr<RequestLog> log)
+      : ForwardingDispatch(std::move(real)), mode_(mode),
+        sendFails_(fault == RequestFault::kSendFails && Documented()),
+        openAfterAbortFails_(fault == RequestFault::kOpenAfterAbortFails && mode == RequestMode::kWine),
+        log_(std::move(log)) {
     Real()->QueryInterface(kRequestInterfaceId, reinterpret_cast<void**>(request_.Put()));
   }
 
@@ -78,7 +81,7 @@ class RequestDouble : public ForwardingDispatch {
 
   ComPtr<RequestInterface> request_;
   RequestMode mode_;
-  bool sendFails_;
+  bool sendFails_, openAfterAbortFails_;
   std::shared_ptr<RequestLog> log_;
   std::map<DISPID, std::string> names_;
   bool sent_ = false, aborted_ = false, failedWait_ = false, complete_ = false;
@@ -112,6 +115,7 @@ HRESULT RequestDouble::Answer(const std::string& member, DISPID id, REFIID riid,
                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
   if (Documented() && member == "WaitForResponse") return DocumentedWait(*params, result);
   if (sendFails_ && member == "Send") return HRESULT_FROM_WIN32(ERROR_WINHTTP_CANNOT_CONNECT);
+  if (openAfterAbortFails_ && aborted_ && member == "Open") return HRESULT_FROM_WIN32(ERROR_WINHTTP_OPERATION_CANCELLED);
   if (Documented() && member == "SetTimeouts") {
     for (UINT i = 0; i < params->cArgs; ++i) {
       VARIANT value;
@@ -186,11 +190,11 @@ std::string ModeName(const ::testing::TestParamInfo<RequestMode>& mode) {
   return "?";
 }
 
-RequestDoubles::RequestDoubles(RequestMode mode, bool sendFails) : mode_(mode) {
+RequestDoubles::RequestDoubles(RequestMode mode, RequestFault fault) : mode_(mode) {
   ForgetRequestObjectKind();
   if (mode == RequestMode::kPlatform) return;
-  standIn_ = std::make_unique<ClassStandIn>(kRequestProgId, [mode, sendFails, logs = logs_](ComPtr<IDispatch> real) {
-    return new RequestDouble(std::move(real), mode, sendFails, logs->emplace_back(std::make_shared<RequestLog>()));
+  standIn_ = std::make_unique<ClassStandIn>(kRequestProgId, [mode, fault, logs = logs_](ComPtr<IDispatch> real) {
+    return new RequestDouble(std::move(real), mode, fault, logs->emplace_back(std::make_shared<RequestLog>()));
   });
 }
 

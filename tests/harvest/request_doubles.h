@@ -26,6 +26,15 @@ enum class RequestMode {
                        // once on every call, also with a time-out of 0
 };
 
+// A fault a double adds to its mode.
+enum class RequestFault {
+  kNone,
+  kSendFails,            // documented modes: "Send" fails without sending, and "WaitForResponse"
+                         // then answers false for ever
+  kOpenAfterAbortFails,  // Wine 8's mode: "Open" after "Abort" fails, so the object is not sent
+                         // again and no end signal comes of it
+};
+
 inline constexpr RequestMode kRequestModes[] = {RequestMode::kPlatform, RequestMode::kWine, RequestMode::kDocumented,
                                                 RequestMode::kDocumentedPumping};
 // The mode's name, for the names of parameterised tests.
@@ -45,9 +54,7 @@ using RequestLog = std::vector<RequestCall>;
 // While it lives, the request objects the program makes are doubles of the mode.
 class RequestDoubles {
  public:
-  // With sendFails, in the documented modes "Send" fails without sending, and "WaitForResponse"
-  // then answers false for ever.
-  explicit RequestDoubles(RequestMode mode, bool sendFails = false);
+  explicit RequestDoubles(RequestMode mode, RequestFault fault = RequestFault::kNone);
   RequestDoubles(const RequestDoubles&) = delete;
   RequestDoubles& operator=(const RequestDoubles&) = delete;
   ~RequestDoubles();
