@@ -12,7 +12,6 @@ constexpr char kRequestProgId[] = "Winhttp.WinHttpRequest.5.1";
 constexpr char kMobileBrowser[] =
     "Mozilla/5.0 (iPhone; U; CPU iPhone OS 3_0 like Mac OS X; en-us) AppleWebKit/528.18 "
     "(KHTML, like Gecko) Version/4.0 Mobile/7A341 Safari/528.16";
-constexpr ULONGLONG kResponseWaitMs = 8000;
 // Between two looks at the object the thread's messages are dispatched and the stop flag and
 // the deadline are checked, in the program's own code, whatever the object's wait does.
 constexpr DWORD kSliceMs = 10;
@@ -38,6 +37,7 @@ enum class RequestKind {
 };
 
 RequestKind g_requestKind = RequestKind::kUnknown;
+unsigned g_responseWaitMs = kResponseWaitMs;
 
 RequestKind KindOfRequestObject() {
   if (g_requestKind != RequestKind::kUnknown) return g_requestKind;
@@ -93,6 +93,10 @@ void TakeSecondEndSignal(const ComObject& request) {
 void GiveUp(ResponseWait& wait) {
   if (wait.givenUp) return;
   wait.givenUp = true;
+  // Its watch is over. Wine 8: every tick of the timer would also start the object's wait of
+  // 1 s afresh, so that a wait whose end signal does not come would never end.
+  if (wait.timer) KillTimer(nullptr, wait.timer);
+  wait.timer = 0;
   const ComObject& request = *wait.request;
   CallMethod(request, "Abort");
   if (wait.kind != RequestKind::kAcceptsInvalidTimeouts) return;
@@ -120,7 +124,7 @@ void CALLBACK WatchResponseWait(HWND, UINT, UINT_PTR timer, DWORD) {
 // complete response from one not yet arrived (a "no" that came back without waiting).
 bool WaitForCompleteResponse(const ComObject& request, std::string_view url, const StopQuery& shouldStop,
                              RequestKind kind) {
-  ResponseWait wait{&request, url, &shouldStop, kind, GetTickCount64() + kResponseWaitMs};
+  ResponseWait wait{&request, url, &shouldStop, kind, GetTickCount64() + g_responseWaitMs};
   wait.outer = g_innermostWait;
   g_innermostWait = &wait;
   wait.timer = SetTimer(nullptr, 0, kWatchEveryMs, WatchResponseWait);
@@ -150,6 +154,12 @@ bool WaitForCompleteResponse(const ComObject& request, std::string_view url, con
 }  // namespace
 
 void ForgetRequestObjectKind() { g_requestKind = RequestKind::kUnknown; }
+
+ResponseWaitBound::ResponseWaitBound(unsigned milliseconds) : previous_(g_responseWaitMs) {
+  g_responseWaitMs = milliseconds;
+}
+
+ResponseWaitBound::~ResponseWaitBound() { g_responseWaitMs = previous_; }
 
 VariantBytes FetchPageBody(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop) {
   if (shouldStop && shouldStop()) return {};

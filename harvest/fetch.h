@@ -10,9 +10,26 @@ namespace harvester {
 // Asked while a fetch waits: true when whoever wants the page no longer does.
 using StopQuery = std::function<bool()>;
 
+// How long a fetch waits for its response, by the program's own clock.
+inline constexpr unsigned kResponseWaitMs = 8000;
+
+// While one lives, fetches wait at most the given time for their responses instead of
+// kResponseWaitMs; the previous bound comes back when it goes. Only tests make one: the bound
+// is theirs to shorten where they wait for it to run out.
+class ResponseWaitBound {
+ public:
+  explicit ResponseWaitBound(unsigned milliseconds);
+  ~ResponseWaitBound();
+  ResponseWaitBound(const ResponseWaitBound&) = delete;
+  ResponseWaitBound& operator=(const ResponseWaitBound&) = delete;
+
+ private:
+  unsigned previous_;
+};
+
 // Makes a fresh request object in requestObject (the old one is released only once the new
 // one exists), sends the GET with the mobile browser's headers and returns the body bytes,
-// empty when none arrived within 8 seconds by the program's own clock. When shouldStop
+// empty when none arrived within kResponseWaitMs. When shouldStop
 // answers true the fetch is given up at once, with empty bytes; it is asked at least every
 // 100 ms of the wait, also while messages keep arriving. While it waits, the messages of the
 // thread are dispatched at least every 100 ms (the quit message stays queued), whatever the

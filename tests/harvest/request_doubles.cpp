@@ -55,8 +55,11 @@ std::string Narrow(const wchar_t* wide) {
 
 class RequestDouble : public ForwardingDispatch {
  public:
-  RequestDouble(ComPtr<IDispatch> real, RequestMode mode, std::shared_ptr<RequestLog> log)
-      : ForwardingDispatch(std::move(real)), mode_(mode), log_(std::move(log)) {
+  RequestDouble(ComPtr<IDispatch> real, RequestMode mode, RequestFault fault, std::shared_ptr<RequestLog> log)
+      : ForwardingDispatch(std::move(real)), mode_(mode),
+        sendFails_(fault == RequestFault::kSendFails && Documented()),
+        openAfterAbortFails_(fault == RequestFault::kOpenAfterAbortFails && mode == RequestMode::kWine),
+        log_(std::move(log)) {
     Real()->QueryInterface(kRequestInterfaceId, reinterpret_cast<void**>(request_.Put()));
   }
 
@@ -78,6 +81,7 @@ class RequestDouble : public ForwardingDispatch {
 
   ComPtr<RequestInterface> request_;
   RequestMode mode_;
+  bool sendFails_, openAfterAbortFails_;
   std::shared_ptr<RequestLog> log_;
   std::map<DISPID, std::string> names_;
   bool sent_ = false, aborted_ = false, failedWait_ = false, complete_ = false;
@@ -110,6 +114,8 @@ STDMETHODIMP RequestDouble::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags
 HRESULT RequestDouble::Answer(const std::string& member, DISPID id, REFIID riid, LCID lcid, WORD flags,
                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
   if (Documented() && member == "WaitForResponse") return DocumentedWait(*params, result);
+  if (sendFails_ && member == "Send") return HRESULT_FROM_WIN32(ERROR_WINHTTP_CANNOT_CONNECT);
+  if (openAfterAbortFails_ && aborted_ && member == "Open") return HRESULT_FROM_WIN32(ERROR_WINHTTP_OPERATION_CANCELLED);
   if (Documented() && member == "SetTimeouts") {
     for (UINT i = 0; i < params->cArgs; ++i) {
       VARIANT value;
@@ -121,9 +127,10 @@ HRESULT RequestDouble::Answer(const std::string& member, DISPID id, REFIID riid,
 }
 
 // True once the response has been received, false only when the whole time-out has passed;
-// failed when the transfer failed. Once aborted, the wait runs out its time-out.
+// failed when the transfer failed. Once aborted, or after a "Send" that failed, the wait runs
+// out its time-out.
 HRESULT RequestDouble::DocumentedWait(const DISPPARAMS& params, VARIANT* result) {
-  if (!sent_) return HRESULT_FROM_WIN32(ERROR_WINHTTP_CANNOT_CALL_BEFORE_SEND);
+  if (!sent_ && !sendFails_) return HRESULT_FROM_WIN32(ERROR_WINHTTP_CANNOT_CALL_BEFORE_SEND);
   VARIANT seconds;
   VariantInit(&seconds);
   if (params.cArgs != 1 || FAILED(VariantChangeType(&seconds, &params.rgvarg[0], 0, VT_I4))) return E_INVALIDARG;
@@ -131,14 +138,14 @@ HRESULT RequestDouble::DocumentedWait(const DISPPARAMS& params, VARIANT* result)
   const ULONGLONG end = GetTickCount64() + waitMs;
   Poll poll;
   for (;;) {
-    if (!aborted_) poll = PollRealObject();
+    if (mode_ == RequestMode::kDocumentedPumping) DispatchQueuedMessages();
+    if (!aborted_ && sent_) poll = PollRealObject();
     if (FAILED(poll.result) || poll.complete) break;
     const ULONGLONG now = GetTickCount64();
     if (now >= end) break;
     const DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kPollEveryMs, end - now));
     if (mode_ == RequestMode::kDocumentedPumping) {
       MsgWaitForMultipleObjectsEx(0, nullptr, slice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      DispatchQueuedMessages();
     } else {
       Sleep(slice);
     }
@@ -183,11 +190,11 @@ std::string ModeName(const ::testing::TestParamInfo<RequestMode>& mode) {
   return "?";
 }
 
-RequestDoubles::RequestDoubles(RequestMode mode) : mode_(mode) {
+RequestDoubles::RequestDoubles(RequestMode mode, RequestFault fault) : mode_(mode) {
   ForgetRequestObjectKind();
   if (mode == RequestMode::kPlatform) return;
-  standIn_ = std::make_unique<ClassStandIn>(kRequestProgId, [mode, logs = logs_](ComPtr<IDispatch> real) {
-    return new RequestDouble(std::move(real), mode, logs->emplace_back(std::make_shared<RequestLog>()));
+  standIn_ = std::make_unique<ClassStandIn>(kRequestProgId, [mode, fault, logs = logs_](ComPtr<IDispatch> real) {
+    return new RequestDouble(std::move(real), mode, fault, logs->emplace_back(std::make_shared<RequestLog>()));
   });
 }
 
@@ -206,11 +213,13 @@ std::string RequestDoubles::BrokenRules() const {
   std::string broken;
   const bool documented = mode_ == RequestMode::kDocumented || mode_ == RequestMode::kDocumentedPumping;
   for (const auto& log : *logs_) {
-    int opened = 0, sent = 0;
+    int opened = 0, sent = 0, afterAbort = 0;
     const std::string url = log->empty() ? "" : log->front().url;
     for (const RequestCall& call : *log) {
       opened += call.member == "Open";
       sent += call.member == "Send";
+      if (documented && call.afterAbort && afterAbort++ == 0)
+        broken += "asked for " + call.member + " after Abort: " + url + "\n";
       if (call.member != "ResponseBody") continue;
       if (!call.responseComplete) broken += "body read before the response was complete: " + url + "\n";
       if (call.afterFailedWait) broken += "body read after a failed wait: " + url + "\n";

@@ -22,7 +22,17 @@ enum class RequestMode {
                        // after the whole time-out, dispatching no message; "SetTimeouts" refuses
                        // values below -1; "Abort" does not end a wait in progress; a wait before
                        // "Send" fails at once
-  kDocumentedPumping,  // the same, its wait dispatching the thread's messages meanwhile
+  kDocumentedPumping,  // the same, its wait dispatching the thread's messages meanwhile, at least
+                       // once on every call, also with a time-out of 0
+};
+
+// A fault a double adds to its mode.
+enum class RequestFault {
+  kNone,
+  kSendFails,            // documented modes: "Send" fails without sending, and "WaitForResponse"
+                         // then answers false for ever
+  kOpenAfterAbortFails,  // Wine 8's mode: "Open" after "Abort" fails, so the object is not sent
+                         // again and no end signal comes of it
 };
 
 inline constexpr RequestMode kRequestModes[] = {RequestMode::kPlatform, RequestMode::kWine, RequestMode::kDocumented,
@@ -44,7 +54,7 @@ using RequestLog = std::vector<RequestCall>;
 // While it lives, the request objects the program makes are doubles of the mode.
 class RequestDoubles {
  public:
-  explicit RequestDoubles(RequestMode mode);
+  explicit RequestDoubles(RequestMode mode, RequestFault fault = RequestFault::kNone);
   RequestDoubles(const RequestDoubles&) = delete;
   RequestDoubles& operator=(const RequestDoubles&) = delete;
   ~RequestDoubles();
@@ -58,7 +68,7 @@ class RequestDoubles {
   void ExpectGivenUp(const std::string& url) const;
   // What the calls of all objects made so far break of the fetch's rules, one line each: a body
   // read of a response that was not complete, after a failed wait or after "Abort"; in the
-  // documented modes, an object opened or sent again.
+  // documented modes, an object opened or sent again, or asked anything after its "Abort".
   std::string BrokenRules() const;
 
  private:
