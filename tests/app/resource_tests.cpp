@@ -50,7 +50,7 @@ TEST(ResourceTest, ManifestMakesTheProgramSystemDpiAwareAsInvokerForWindows7To11
   ReleaseActCtx(context);
 }
 
-TEST(ResourceTest, VersionResourceNamesTheProductAndGivesOneVersionInBothItsForms) {
+TEST(ResourceTest, VersionResourceNamesTheProductItsVersionAndTheCommitItIsBuiltFrom) {
   std::vector<BYTE> block(GetFileVersionInfoSizeW(kProgram.c_str(), nullptr));
   ASSERT_FALSE(block.empty()) << "no version resource: error " << GetLastError();
   ASSERT_TRUE(GetFileVersionInfoW(kProgram.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
@@ -78,7 +78,16 @@ TEST(ResourceTest, VersionResourceNamesTheProductAndGivesOneVersionInBothItsForm
                               std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
                               std::to_wstring(LOWORD(fixed->dwFileVersionLS));
   EXPECT_EQ(text(L"FileVersion"), dotted);
-  EXPECT_EQ(text(L"ProductVersion"), dotted);
+  // The product version also names the commit; a build from uncommitted changes says so in it,
+  // in its file flags and in "PrivateBuild".
+  const std::wstring product = text(L"ProductVersion");
+  const bool privateBuild = fixed->dwFileFlags & VS_FF_PRIVATEBUILD;
+  const size_t commit = product.find(L" (commit ");
+  ASSERT_NE(commit, std::wstring::npos) << product;
+  EXPECT_EQ(product.substr(0, commit), dotted);
+  EXPECT_EQ(product.find_first_not_of(L"0123456789abcdef", commit + 9), commit + 21) << "a 12-digit id: " << product;
+  EXPECT_EQ(product.ends_with(L" with uncommitted changes)"), privateBuild) << product;
+  EXPECT_EQ(text(L"PrivateBuild") != L"(none)", privateBuild);
 }
 
 }  // namespace
