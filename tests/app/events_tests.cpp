@@ -110,12 +110,10 @@ TEST_F(EventsTest, LayoutBindsTheButtonToTheRunAndTheListPressToTheSave) {
 }
 
 std::wstring ClipboardText() {
-  std::wstring text;
   if (!OpenClipboard(nullptr)) return L"(clipboard held)";
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    text = static_cast<const wchar_t*>(GlobalLock(data));
-    GlobalUnlock(data);
-  }
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const std::wstring text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
+  if (data) GlobalUnlock(data);
   CloseClipboard();
   return text;
 }
@@ -174,11 +172,9 @@ TEST_F(EventsTest, CtrlKeysAndTheListMenuCopyAllLinesOrSave) {
   }
   const UniqueMenu entries = MakeCommandMenu(MainWindowLayout());
   ASSERT_EQ(GetMenuItemCount(entries.Get()), 2);
-  wchar_t text[32];
-  for (int i = 0; i < 2; ++i) {
-    GetMenuStringW(entries.Get(), i, text, 32, MF_BYPOSITION);
-    EXPECT_EQ(Text(text), i == 0 ? "复制全部结果" : "保存结果…");
-  }
+  wchar_t text[2][32] = {};
+  for (int i = 0; i < 2; ++i) GetMenuStringW(entries.Get(), i, text[i], 32, MF_BYPOSITION);
+  EXPECT_EQ(Text(text[0]) + "," + Text(text[1]), "复制全部结果,保存结果…");
 }
 
 // A clipboard that another program keeps open: the copy says so in a box.
