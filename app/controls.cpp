@@ -60,6 +60,12 @@ std::string ListBoxItemText(std::string_view control, int index) {
   return WideToText(wide);
 }
 
+std::vector<std::string> ListBoxItems(std::string_view control) {
+  std::vector<std::string> items(static_cast<size_t>(ListBoxItemCount(control)));
+  for (size_t i = 0; i < items.size(); ++i) items[i] = ListBoxItemText(control, static_cast<int>(i));
+  return items;
+}
+
 int ListViewInsertItem(std::string_view control, std::optional<int> index) {
   HWND hwnd = WindowOf(control);
   if (!hwnd) return -1;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace harvester {
 
@@ -19,6 +20,8 @@ int ListBoxAddItem(std::string_view control, std::string_view text,
 int ListBoxItemCount(std::string_view control);
 // The item's text; the empty text for an index outside the list.
 std::string ListBoxItemText(std::string_view control, int index);
+// Every item's text in list order, the count read once.
+std::vector<std::string> ListBoxItems(std::string_view control);
 
 // List view: inserts an empty item at index (at the end when omitted or negative); the new
 // item's index, or -1.

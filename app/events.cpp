@@ -10,6 +10,8 @@
 namespace harvester {
 namespace {
 
+bool g_handlerRunning = false;  // see HandlerTurn
+
 std::int32_t KeyState() {
   std::int32_t state = 0;
   if (GetKeyState(VK_CONTROL) < 0) state |= 1;
@@ -53,15 +55,26 @@ void MoveFocus(ProgramWindow& window, HWND from, bool backwards) {
   SetFocus(ring[index]);
 }
 
+// A command's key with Ctrl alone held runs the command, whichever control has the focus.
+bool RunCommandKey(const ProgramWindow& window, WPARAM key) {
+  if (GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0 || GetKeyState(VK_SHIFT) < 0) return false;
+  for (const WindowCommand& command : window.layout->commands) {
+    if (command.ctrlKey != key) continue;
+    if (const HandlerTurn turn; turn) command.run();
+    return true;
+  }
+  return false;
+}
+
 bool HandleWindowKeys(const MSG& message) {
   if (message.message != WM_KEYDOWN) return false;
-  if (message.wParam != VK_ESCAPE && message.wParam != VK_TAB) return false;
   ProgramWindow* window = WindowOfMessage(message.hwnd);
   if (!window) return false;
   if (message.wParam == VK_ESCAPE) {
     SendMessageW(window->hwnd, WM_CLOSE, 0, 0);
     return true;
   }
+  if (message.wParam != VK_TAB) return RunCommandKey(*window, message.wParam);
   if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
   MoveFocus(*window, message.hwnd, GetKeyState(VK_SHIFT) < 0);
   return true;
@@ -91,18 +104,22 @@ LRESULT CALLBACK CloseOnEscape(int code, WPARAM removal, LPARAM lParam) {
 EscapeClosesMeanwhile::EscapeClosesMeanwhile()
     : hook_(SetWindowsHookExW(WH_GETMESSAGE, CloseOnEscape, nullptr, GetCurrentThreadId())) {}
 
+HandlerTurn::HandlerTurn() : taken_(FatalErrorDepth() == 0 && !g_handlerRunning) {
+  if (taken_) g_handlerRunning = true;
+}
+
+HandlerTurn::~HandlerTurn() {
+  if (taken_) g_handlerRunning = false;
+}
+
 FiredEvent FireEvent(ProgramWindow&, Control& control, std::int32_t event, const std::vector<std::int32_t>& args) {
   FiredEvent fired;
-  static bool handlerRunning = false;
-  if (FatalErrorDepth() != 0 || handlerRunning) return fired;
   auto binding = std::find_if(control.bindings.begin(), control.bindings.end(),
                               [event](const EventBinding& b) { return b.event == event; });
   if (binding == control.bindings.end() || !binding->handler) return fired;
+  const HandlerTurn turn;
+  if (!turn) return fired;
   fired.handlerRan = true;
-  handlerRunning = true;
-  struct Reset {
-    ~Reset() { handlerRunning = false; }
-  } reset;
   fired.value = binding->handler(args);
   return fired;
 }

@@ -17,9 +17,24 @@ struct FiredEvent {
   std::optional<bool> value;  // what the handler returned, if anything
 };
 
-// Calls the control's first handler bound to event. Nothing happens while a fatal error is
-// being reported, nor while another handler is still running: a wait inside a handler may
-// dispatch messages, and an event delivered that way must not start a second operation.
+// One handler of the program's operations at a time: while it lives it is the running
+// handler, when a handler may run now; otherwise it is nothing and tests false. No handler
+// runs while a fatal error is being reported, nor while another one is still running: a wait
+// inside a handler may dispatch messages, and an event delivered that way must not start a
+// second operation.
+class HandlerTurn {
+ public:
+  HandlerTurn();
+  ~HandlerTurn();
+  HandlerTurn(const HandlerTurn&) = delete;
+  HandlerTurn& operator=(const HandlerTurn&) = delete;
+  explicit operator bool() const { return taken_; }
+
+ private:
+  bool taken_;
+};
+
+// Calls the control's first handler bound to event, when a handler may run (see HandlerTurn).
 FiredEvent FireEvent(ProgramWindow& window, Control& control, std::int32_t event,
                      const std::vector<std::int32_t>& args);
 
@@ -32,7 +47,8 @@ struct CommonEvent {
 std::optional<CommonEvent> CommonEventOf(const MSG& message);
 
 // Pre-translation of one queued message: fires its common event, then the window's keys
-// (Escape closes, Tab and Shift+Tab move the focus). True when the message must not go on.
+// (Escape closes, Tab and Shift+Tab move the focus, a command's key with Ctrl runs it). True
+// when the message must not go on.
 bool PreTranslateMessage(const MSG& message);
 
 // Pre-translates and dispatches every message already queued for this thread; returns false

@@ -40,7 +40,7 @@ bool OpenFileDialog(FileDialog& dialog, HWND owner) {
   settings.lStructSize = sizeof settings;
   settings.hwndOwner = owner;
   settings.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
-  settings.nFilterIndex = filter.empty() ? 0 : 1;
+  settings.nFilterIndex = filter.empty() ? 0 : static_cast<DWORD>(std::max(dialog.filterIndex, 1));
   settings.lpstrFile = file.data();
   settings.nMaxFile = static_cast<DWORD>(file.size());
   settings.lpstrDefExt = dialog.defaultExtension.empty() ? nullptr : dialog.defaultExtension.c_str();
@@ -55,6 +55,7 @@ bool OpenFileDialog(FileDialog& dialog, HWND owner) {
   }
   if (!confirmed) return false;
   dialog.fileName.assign(file.begin(), std::find(file.begin(), file.end(), L'\0'));
+  if (!filter.empty()) dialog.filterIndex = static_cast<int>(settings.nFilterIndex);
   return true;
 }
 

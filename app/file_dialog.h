@@ -15,6 +15,7 @@ struct FileDialog {
   std::string filter;     // display names and patterns separated by "|"
   std::wstring fileName;  // the path confirmed last, also the name the dialog opens with
   std::wstring defaultExtension;  // added by the dialog to a name typed without one; none when empty
+  int filterIndex = 1;  // the filter entry (from 1) shown chosen when it opens; then the one confirmed
 };
 
 void SetDialogKind(FileDialog& dialog, int kind);

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/control_names.h"
+#include "app/copy_results.h"
 #include "app/harvest_window.h"
 #include "app/save_results.h"
 
@@ -18,6 +19,8 @@ std::optional<bool> OnResultListLeftDown(std::span<const std::int32_t> args) {
   SaveResults(args[0], args[1], args[2]);
   return std::nullopt;
 }
+
+void SaveResultsCommand() { SaveResults(0, 0, 0); }
 
 constexpr EventBinding kStartButtonBindings[] = {{kEventClicked, OnStartClicked}};
 constexpr EventBinding kResultListBindings[] = {{kEventLeftDown, OnResultListLeftDown}};
@@ -62,9 +65,15 @@ constexpr MenuLayout kMenus[] = {
     {"菜单c", false, {"批量导入账号3", "删除选中账号3", "清空账号3"}},
 };
 
+// The results' ways out beside the press on the list: Ctrl+C and Ctrl+S, and the list's context menu.
+constexpr WindowCommand kCommands[] = {
+    {"复制全部结果", 'C', CopyResults},
+    {"保存结果…", 'S', SaveResultsCommand},
+};
+
 constexpr WindowLayout kMainWindow = {
     "Orvel手机号码采集器", 447, 381, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
-    kControls, kMenus,
+    kControls, kMenus, names::kResultList, kCommands,
 };
 
 }  // namespace

@@ -48,6 +48,15 @@ struct ControlLayout {
   std::span<const EventBinding> bindings;
 };
 
+// A command of the window beside its control events: run by its key pressed with Ctrl alone,
+// whichever control has the focus, and by its entry in the context menu of the window's command
+// control.
+struct WindowCommand {
+  const char* menuText;
+  UINT ctrlKey;  // a virtual-key code
+  void (*run)();
+};
+
 struct MenuLayout {
   const char* title;
   bool visible;
@@ -60,6 +69,8 @@ struct WindowLayout {
   DWORD style;
   std::span<const ControlLayout> controls;
   std::span<const MenuLayout> menus;
+  const char* commandControl = nullptr;  // the control whose context menu lists the commands
+  std::span<const WindowCommand> commands = {};
 };
 
 // Whether every control with a window has an ID of its own that a WM_COMMAND can carry (1 to

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/context_menu.h"
 #include "app/control_creation.h"
 #include "app/events.h"
 #include "app/harvest_window.h"
@@ -113,6 +114,9 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       break;
     case WM_COMMAND:
       if (window && OnCommand(*window, wParam, lParam)) return 0;
+      break;
+    case WM_CONTEXTMENU:  // a control's, passed on by its default handling
+      if (window && ShowCommandMenu(*window, reinterpret_cast<HWND>(wParam), lParam)) return 0;
       break;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:

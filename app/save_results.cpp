@@ -1,12 +1,14 @@
 #include "app/save_results.h"
 
 #include <string>
+#include <vector>
 
 #include "app/control_names.h"
 #include "app/controls.h"
 #include "app/file_dialog.h"
 #include "app/layout.h"
 #include "app/main_window.h"
+#include "app/result_table.h"
 #include "base/text_codec.h"
 #include "base/owners.h"
 
@@ -50,16 +52,23 @@ DWORD CheckTargetWritable(const std::wstring& path) {
   return error == ERROR_FILE_NOT_FOUND ? 0 : error;
 }
 
-void ShowSaveFailure(const std::wstring& path, DWORD error) {
-  const std::wstring text = SaveFailureText(path, error);
-  const std::wstring caption = TextToWide("保存结果");
-  if (g_failureFunction) {
-    g_failureFunction(text, caption);
-    return;
+// The file types of the save dialog, in the order it offers them: the lines as the list holds
+// them, and the table a spreadsheet opens.
+constexpr char kSaveFilter[] = "txt|*.txt|CSV|*.csv";
+constexpr int kTableEntry = 2;
+
+std::string TextFileBytes(const std::vector<std::string>& lines) {
+  std::string content;
+  for (const std::string& line : lines) {
+    content += line;
+    content += "\r\n";
   }
-  const auto& windows = LoadedWindows();
-  MessageBoxW(windows.empty() ? nullptr : windows.front()->hwnd, text.c_str(), caption.c_str(),
-              MB_OK | MB_ICONERROR);
+  return content;
+}
+
+// UTF-8 with a byte order mark: a spreadsheet reads the Chinese text right on any system.
+std::string TableFileBytes(const std::vector<std::string>& lines) {
+  return "\xEF\xBB\xBF" + WideToUtf8(TextToWide(ResultTableText(ResultRows(lines))));
 }
 
 }  // namespace
@@ -90,21 +99,29 @@ DWORD ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
 }
 
 std::wstring SaveFailureText(const std::wstring& path, DWORD error) {
-  std::wstring text = TextToWide("保存失败：") + path + L"\r\n";
+  return TextToWide("保存失败：") + path + L"\r\n" + SystemErrorText(error);
+}
+
+std::wstring SystemErrorText(DWORD error) {
   wchar_t* description = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&description), 0, nullptr);
-  if (length && description) {
-    std::wstring line(description, length);
-    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r' || line.back() == L' '))
-      line.pop_back();
-    text += line;
-  } else {
-    text += L"(" + std::to_wstring(error) + L")";
-  }
+  std::wstring text = length && description ? std::wstring(description, length) : L"(" + std::to_wstring(error) + L")";
   if (description) LocalFree(description);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
   return text;
+}
+
+void ShowResultFailure(const std::wstring& text, std::string_view caption) {
+  const std::wstring wideCaption = TextToWide(caption);
+  if (g_failureFunction) {
+    g_failureFunction(text, wideCaption);
+    return;
+  }
+  const auto& windows = LoadedWindows();
+  MessageBoxW(windows.empty() ? nullptr : windows.front()->hwnd, text.c_str(), wideCaption.c_str(),
+              MB_OK | MB_ICONERROR);
 }
 
 void SetSaveFailureFunction(SaveFailureFunction function) { g_failureFunction = function; }
@@ -115,22 +132,20 @@ void SetSaveFileOperations(const SaveFileOperations* operations) {
 
 void SaveResults(std::int32_t, std::int32_t, std::int32_t) {
   // The content is the list as it stands at the press, complete before the dialog opens.
-  std::string content;
-  const int count = ListBoxItemCount(names::kResultList);
-  for (int i = 0; i < count; ++i) {
-    content += ListBoxItemText(names::kResultList, i);
-    content += "\r\n";
-  }
+  const std::vector<std::string> lines = ListBoxItems(names::kResultList);
   FileDialog* dialog = MainFileDialog();
   if (!dialog) return;
   SetDialogKind(*dialog, 1);
-  dialog->filter = "txt|*.txt";
+  dialog->filter = kSaveFilter;
+  // The dialog adds the chosen type's extension to a name typed without one, this one where
+  // the type has none of its own.
   dialog->defaultExtension = L"txt";
   const auto& windows = LoadedWindows();
   if (!OpenFileDialog(*dialog, windows.empty() ? nullptr : windows.front()->hwnd)) return;
+  const std::string bytes = dialog->filterIndex == kTableEntry ? TableFileBytes(lines) : TextFileBytes(lines);
   // The path the dialog confirmed is the file its replace prompt asked about: written as it is.
-  if (const DWORD error = ReplaceFileContent(dialog->fileName, content))
-    ShowSaveFailure(dialog->fileName, error);
+  if (const DWORD error = ReplaceFileContent(dialog->fileName, bytes))
+    ShowResultFailure(SaveFailureText(dialog->fileName, error), "保存结果");
 }
 
 }  // namespace harvester

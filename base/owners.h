@@ -80,6 +80,12 @@ struct Menu {
   static bool Close(Value value) noexcept { return DestroyMenu(value) != FALSE; }
 };
 
+struct GlobalMemory {
+  using Value = HGLOBAL;
+  static Value None() noexcept { return nullptr; }
+  static bool Close(Value value) noexcept { return GlobalFree(value) == nullptr; }
+};
+
 struct Hook {
   using Value = HHOOK;
   static Value None() noexcept { return nullptr; }
@@ -118,6 +124,8 @@ using UniqueModule = UniqueResource<owner_traits::Module>;
 using UniqueMenu = UniqueResource<owner_traits::Menu>;
 using UniqueDesktop = UniqueResource<owner_traits::Desktop>;
 using UniqueHook = UniqueResource<owner_traits::Hook>;
+// Global memory, as the clipboard takes it: once handed over, Release() lets go of it.
+using UniqueGlobal = UniqueResource<owner_traits::GlobalMemory>;
 template <typename T>
 using UniqueGdiObject = UniqueResource<owner_traits::GdiObject<T>>;
 using UniqueBrush = UniqueGdiObject<HBRUSH>;

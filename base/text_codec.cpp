@@ -14,14 +14,22 @@ std::wstring TextToWide(std::string_view text) {
   return wide;
 }
 
-std::string WideToText(std::wstring_view wide) {
+namespace {
+
+std::string WideToCodePage(unsigned codePage, std::wstring_view wide) {
   if (wide.empty()) return {};
   const int units = static_cast<int>(wide.size());
-  const int bytes = WideCharToMultiByte(kTextCodePage, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+  const int bytes = WideCharToMultiByte(codePage, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
   std::string text(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(kTextCodePage, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, wide.data(), units, text.data(), bytes, nullptr, nullptr);
   return text;
 }
+
+}  // namespace
+
+std::string WideToText(std::wstring_view wide) { return WideToCodePage(kTextCodePage, wide); }
+
+std::string WideToUtf8(std::wstring_view wide) { return WideToCodePage(CP_UTF8, wide); }
 
 }  // namespace harvester

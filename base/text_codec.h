@@ -13,5 +13,7 @@ inline constexpr unsigned kTextCodePage = 936;
 std::wstring TextToWide(std::string_view text);
 // UTF-16 to program text (code page 936); characters the code page lacks become its default character.
 std::string WideToText(std::wstring_view wide);
+// UTF-16 to UTF-8, for files that other programs read whatever their system's code page.
+std::string WideToUtf8(std::wstring_view wide);
 
 }  // namespace harvester

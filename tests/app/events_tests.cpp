@@ -5,15 +5,19 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
+#include "app/context_menu.h"
 #include "app/control_names.h"
 #include "app/controls.h"
 #include "app/events.h"
 #include "app/file_dialog.h"
 #include "base/fatal_error.h"
 #include "app/main_window.h"
+#include "app/save_results.h"
 #include "tests/support/test_support.h"
 
 namespace harvester {
@@ -21,6 +25,7 @@ namespace {
 
 using testing::PumpFor;
 using testing::Text;
+using testing::Wide;
 using testing::WindowText;
 
 struct Call {
@@ -104,6 +109,99 @@ TEST_F(EventsTest, LayoutBindsTheButtonToTheRunAndTheListPressToTheSave) {
     EXPECT_TRUE(Named(other).bindings.empty()) << other;
 }
 
+std::wstring ClipboardText() {
+  if (!OpenClipboard(nullptr)) return L"(clipboard held)";
+  HANDLE data = GetClipboardData(CF_UNICODETEXT);
+  const std::wstring text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"";
+  if (data) GlobalUnlock(data);
+  CloseClipboard();
+  return text;
+}
+
+void HoldKeys(BYTE control, BYTE shift) {
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = control;
+  keys[VK_SHIFT] = shift;
+  SetKeyboardState(keys);
+}
+
+// Ctrl+C and Ctrl+S in whichever control has the focus, and the result list's context menu
+// worked with the keys as a user works it: they copy every line or open the save dialog.
+TEST_F(EventsTest, CtrlKeysAndTheListMenuCopyAllLinesOrSave) {
+  g_dialogsShown = 0;
+  SetFileDialogFunction(CancelDialog);
+  ListBoxAddItem(names::kResultList, "联系人：张三");
+  ListBoxAddItem(names::kResultList, "电话：1");
+  const std::wstring all = Wide("联系人：张三\r\n电话：1");
+  struct Way {
+    const char* what;
+    std::function<void()> act;
+    std::wstring clipboard;
+    int dialogs;
+  };
+  auto menu = [this](std::vector<WPARAM> keys) {
+    Post(names::kResultList, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+    PostMessageW(Named(names::kResultList).hwnd, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+    for (WPARAM key : keys) PostMessageW(Named(names::kResultList).hwnd, WM_KEYDOWN, key, 1);
+    PumpFor(200);
+  };
+  auto ctrl = [this](const char* control, WPARAM key, BYTE shift = 0) {
+    HoldKeys(0x80, shift);
+    Post(control, WM_KEYDOWN, key, 1);
+  };
+  const Way ways[] = {
+      {"Ctrl+C in the instruction box", [&] { ctrl(names::kInstructionBox, 'C'); }, all, 0},
+      {"Ctrl+Shift+C", [&] { ctrl(names::kResultList, 'C', 0x80); }, L"", 0},
+      {"Ctrl+S on the start button", [&] { ctrl(names::kStartButton, 'S'); }, L"", 1},
+      {"the menu's first entry", [&] { menu({VK_DOWN, VK_RETURN}); }, all, 0},
+      {"the menu's second entry", [&] { menu({VK_DOWN, VK_DOWN, VK_RETURN}); }, L"", 1},
+      {"the menu left with Escape", [&] { menu({VK_ESCAPE}); }, L"", 0},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    CloseClipboard();
+    g_dialogsShown = 0;
+    way.act();
+    HoldKeys(0, 0);
+    EXPECT_EQ(ClipboardText(), way.clipboard);
+    EXPECT_EQ(g_dialogsShown, way.dialogs);
+    ASSERT_TRUE(IsWindow(window_->hwnd));  // Escape closed the menu, not the window
+  }
+  const UniqueMenu entries = MakeCommandMenu(MainWindowLayout());
+  ASSERT_EQ(GetMenuItemCount(entries.Get()), 2);
+  wchar_t text[2][32] = {};
+  for (int i = 0; i < 2; ++i) GetMenuStringW(entries.Get(), i, text[i], 32, MF_BYPOSITION);
+  EXPECT_EQ(Text(text[0]) + "," + Text(text[1]), "复制全部结果,保存结果…");
+}
+
+// A clipboard that another program keeps open: the copy says so in a box.
+TEST_F(EventsTest, CopyWhileTheClipboardIsHeldSaysSo) {
+  static std::vector<std::wstring> failures;
+  failures.clear();
+  SetSaveFailureFunction([](const std::wstring& text, const std::wstring&) { failures.push_back(text); });
+  ListBoxAddItem(names::kResultList, "电话：1");
+  const UniqueHandle opened(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread holder([&] {
+    OpenClipboard(nullptr);
+    SetEvent(opened.Get());
+    WaitForSingleObject(done.Get(), 10000);
+    CloseClipboard();
+  });
+  WaitForSingleObject(opened.Get(), 10000);
+  HoldKeys(0x80, 0);
+  Post(names::kResultList, WM_KEYDOWN, 'C', 1);
+  HoldKeys(0, 0);
+  SetEvent(done.Get());
+  holder.join();
+  SetSaveFailureFunction(nullptr);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].substr(0, 5), Wide("复制失败："));
+}
+
 TEST_F(EventsTest, LeftPressOnTheResultListFiresOnceOnAnItemAndOnTheEmptyArea) {
   static constexpr EventBinding kPress[] = {{kEventLeftDown, Record<kEventLeftDown>}};
   RecordEvents(names::kResultList, kPress);
@@ -133,7 +231,8 @@ TEST_F(EventsTest, RightButtonWheelAndKeysFireNothingBound) {
   // recording set shows each message arrives as its own event number instead.
   RecordEvents(names::kResultList, kRecordAll);
   Post(names::kResultList, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(3, 4));
-  Post(names::kResultList, WM_RBUTTONUP, 0, MAKELPARAM(3, 4));
+  PostMessageW(Named(names::kResultList).hwnd, WM_RBUTTONUP, 0, MAKELPARAM(3, 4));
+  Post(names::kResultList, WM_KEYDOWN, VK_ESCAPE, 1);  // leaves the context menu the release opens
   Post(names::kResultList, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA), MAKELPARAM(3, 4));
   Post(names::kResultList, WM_KEYDOWN, VK_DOWN, 1);
   Post(names::kResultList, WM_KEYUP, VK_DOWN, 1);

@@ -17,11 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/result_table.h"
 #include "automation/com_object.h"
 #include "base/fatal_error.h"
 #include "base/owners.h"
 #include "tests/support/http_server.h"
 #include "tests/support/test_support.h"
+#include "tests/support/utf8.h"
 #include "tools/demo-site/site_pages.h"
 
 namespace harvester {
@@ -110,6 +112,8 @@ bool WaitForListener(unsigned short port, DWORD timeoutMs, ChildProcess& server)
 struct DemoRun {
   std::string lines;
   std::optional<std::string> saved;
+  std::string copied;                // what Ctrl+C put on the clipboard, as the driver prints it
+  std::optional<std::string> table;  // saved with Ctrl+S as the table
   bool vbscriptLoaded = false;
 };
 
@@ -150,12 +154,17 @@ void RunAgainstTheDemoSite(DemoRun& result) {
   result.lines = run.output;
   result.vbscriptLoaded = HasModule(program.Id(), L"vbscript.dll");
 
-  const std::wstring saved = TemporaryPath(L"driver-results.txt");
-  const testing::FinishedProcess save = Drive(program.Id(), L"save \"" + saved + L"\" close");
+  const std::wstring saved = TemporaryPath(L"driver-results.txt"), table = TemporaryPath(L"driver-results.csv");
+  const testing::FinishedProcess save =
+      Drive(program.Id(), L"save \"" + saved + L"\" save-csv \"" + table + L"\" copy close");
   EXPECT_EQ(save.exitCode, 0u);
   result.saved = FileBytes(saved);
+  result.table = FileBytes(table);
+  const size_t paths = testing::Utf8(saved + L"\n" + table + L"\n").size();  // printed before the copied lines
+  result.copied = save.output.substr(std::min(save.output.size(), paths));
   EXPECT_EQ(program.WaitForExit(kStartMs), 0u);
   DeleteFileW(saved.c_str());
+  DeleteFileW(table.c_str());
   siteInput.Close();
   EXPECT_EQ(site.WaitForExit(kStartMs), 0u);
 }
@@ -181,6 +190,10 @@ TEST(EndToEnd, HarvestsTheDemoSiteThroughTheWindow) {
   if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
   EXPECT_EQ(run.lines, ExpectedLines());
   EXPECT_EQ(run.saved, ExpectedSavedBytes());
+  EXPECT_EQ(run.copied, ExpectedLines());
+  std::vector<std::string> lines;
+  for (const std::string& line : demo::ResultLines(1)) lines.push_back(ProgramText(line));
+  EXPECT_EQ(run.table, "\xEF\xBB\xBF" + testing::Utf8(Wide(ResultTableText(ResultRows(lines)))));
   EXPECT_EQ(run.vbscriptLoaded, PlatformPatternObjectThere());
 }
 

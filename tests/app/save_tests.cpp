@@ -39,6 +39,7 @@ struct DialogSeen {
 };
 std::vector<DialogSeen> g_dialogs;
 std::optional<std::wstring> g_answer;  // nullopt: the user cancels
+DWORD g_type = 0;                      // the file type the user picks; 0 leaves the one shown
 std::vector<std::string> g_addDuringDialog;
 std::vector<std::pair<std::wstring, std::wstring>> g_failures;
 
@@ -60,6 +61,7 @@ BOOL AnswerDialog(OPENFILENAMEW* settings) {
   for (const std::string& line : g_addDuringDialog) ListBoxAddItem(names::kResultList, line);
   if (!g_answer || g_answer->size() >= settings->nMaxFile) return FALSE;
   wcscpy(settings->lpstrFile, g_answer->c_str());
+  if (g_type) settings->nFilterIndex = g_type;
   return TRUE;
 }
 
@@ -88,6 +90,7 @@ class SaveTest : public ::testing::Test {
   void SetUp() override {
     g_dialogs.clear();
     g_answer.reset();
+    g_type = 0;
     g_addDuringDialog.clear();
     g_failures.clear();
     SetFileDialogFunction(AnswerDialog);
@@ -133,7 +136,7 @@ TEST_F(SaveTest, DialogIsASaveDialogForTextFiles) {
   ASSERT_EQ(g_dialogs.size(), 1u);
   const DialogSeen& seen = g_dialogs[0];
   EXPECT_EQ(seen.flags, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST));
-  EXPECT_EQ(seen.filter, std::wstring(L"txt\0*.txt\0\0", 11));
+  EXPECT_EQ(seen.filter, std::wstring(L"txt\0*.txt\0CSV\0*.csv\0\0", 21));
   EXPECT_EQ(seen.filterIndex, 1u);
   EXPECT_EQ(seen.initialName, L"");
   EXPECT_EQ(seen.defaultExtension, std::optional<std::wstring>(L"txt"));
@@ -141,7 +144,7 @@ TEST_F(SaveTest, DialogIsASaveDialogForTextFiles) {
   EXPECT_FALSE(seen.hasInitialFolder);
   EXPECT_EQ(seen.owner, window_->hwnd);
   EXPECT_EQ(MainFileDialog()->kind, 1);
-  EXPECT_EQ(MainFileDialog()->filter, "txt|*.txt");
+  EXPECT_EQ(MainFileDialog()->filter, "txt|*.txt|CSV|*.csv");
 }
 
 TEST_F(SaveTest, WritesTheLinesAsTheListHoldsThemToTheConfirmedPath) {
@@ -166,6 +169,26 @@ TEST_F(SaveTest, WritesTheLinesAsTheListHoldsThemToTheConfirmedPath) {
   EXPECT_EQ(FileBytes(In(L"results3.txt")).value_or("").size(), 12u + 2 + 17 + 2);
   EXPECT_EQ(FolderEntries(folder_).size(), 3u);  // no temporary file left, no ".txt.txt"
   EXPECT_TRUE(g_failures.empty());
+}
+
+// The second file type: the table in UTF-8 with a byte order mark, a row for each number; the
+// next dialog opens with that type.
+TEST_F(SaveTest, SecondFileTypeWritesTheTableAsUtf8) {
+  AddLines({"联系人：张三", "标题文本：出售, \"九成新\"\r\n自提", "电话：1", "电话：2",
+            "联系人：李四", "标题文本：求购"});
+  g_answer = In(L"table.csv");
+  g_type = 2;
+  PressList();
+  const std::u8string table =
+      u8"\uFEFF联系人,标题,电话\r\n"
+      u8"张三,\"出售, \"\"九成新\"\"\r\n自提\",1\r\n"
+      u8"张三,\"出售, \"\"九成新\"\"\r\n自提\",2\r\n"
+      u8"李四,求购,\r\n";
+  EXPECT_EQ(FileBytes(In(L"table.csv")), std::string(table.begin(), table.end()));
+  g_type = 0;
+  PressList();
+  ASSERT_EQ(g_dialogs.size(), 2u);
+  EXPECT_EQ(g_dialogs[1].filterIndex, 2u);
 }
 
 TEST_F(SaveTest, SecondSaveOpensWithTheFirstPathAndReplacesTheFile) {

@@ -217,15 +217,28 @@ TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
       PostClick(results);
       PostMessageW(start, WM_KEYDOWN, VK_SPACE, 0);
       PostMessageW(start, WM_KEYUP, VK_SPACE, 0);
+      // and the results' other ways out: Ctrl+C, Ctrl+S, the list's menu and its first entry
+      for (const WPARAM key : {'C', 'S'}) PostMessageW(start, WM_KEYDOWN, key, 0);
+      PostMessageW(results, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+      PostMessageW(results, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+      for (const WPARAM key : {VK_DOWN, VK_RETURN}) PostMessageW(results, WM_KEYDOWN, key, 0);
       Sleep(50);
     }
   });
   SetFocus(start);
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  const DWORD clipboard = GetClipboardSequenceNumber();
   ClickStart();
   user.join();
   PumpFor(300);
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
   EXPECT_EQ(server_.RequestCount(), 4u);  // two list pages and their listings: one run
   EXPECT_EQ(g_dialogsShown.load(), 0);
+  EXPECT_EQ(GetClipboardSequenceNumber(), clipboard);
   const std::vector<std::string> expected = {"联系人：郑", "标题文本：慢", "联系人：郑", "标题文本：慢"};
   EXPECT_EQ(Lines(), expected);
   EXPECT_TRUE(IsWindow(window_->hwnd));

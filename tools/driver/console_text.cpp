@@ -65,11 +65,11 @@ std::wstring WindowsPath(const std::wstring& given) {
   return full;
 }
 
-std::wstring WithDefaultExtension(const std::wstring& path) {
+std::wstring WithDefaultExtension(const std::wstring& path, const wchar_t* extension) {
   const size_t slash = path.find_last_of(L"\\/");
   const size_t dot = path.find_last_of(L'.');
   if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) return path;
-  return path + L".txt";
+  return path + L"." + extension;
 }
 
 }  // namespace harvester::driver

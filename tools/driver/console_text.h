@@ -17,8 +17,8 @@ void Note(std::wstring_view text);
 // turned into its Wine drive path, anything else is made absolute.
 std::wstring WindowsPath(const std::wstring& given);
 
-// path itself when its file name has an extension, otherwise path + ".txt": the name the save
-// dialog, whose default extension is txt, writes.
-std::wstring WithDefaultExtension(const std::wstring& path);
+// path itself when its file name has an extension, otherwise path + "." + extension: the name
+// the save dialog writes with that file type chosen.
+std::wstring WithDefaultExtension(const std::wstring& path, const wchar_t* extension);
 
 }  // namespace harvester::driver

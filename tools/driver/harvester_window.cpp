@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cwctype>
+#include <optional>
 #include <string_view>
 
 #include "base/owners.h"
@@ -221,6 +222,7 @@ namespace {
 
 struct DialogSearch {
   DWORD processId;
+  const wchar_t* className;
   std::vector<HWND> found;
 };
 
@@ -228,17 +230,92 @@ BOOL CALLBACK MatchDialog(HWND hwnd, LPARAM param) {
   auto* search = reinterpret_cast<DialogSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(hwnd, &owner);
-  if (owner == search->processId && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770")
+  if (owner == search->processId && IsWindowVisible(hwnd) && ClassOf(hwnd) == search->className)
     search->found.push_back(hwnd);
   return TRUE;
 }
 
+DWORD ProcessOf(HWND hwnd) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(hwnd, &processId);
+  return processId;
+}
+
+// The text on the clipboard; nullopt while another program holds it open.
+std::optional<std::wstring> ClipboardText() {
+  if (!OpenClipboard(nullptr)) return std::nullopt;
+  std::wstring text;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) text = units;
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
 }  // namespace
 
-std::vector<HWND> DialogsOfProcess(DWORD processId) {
-  DialogSearch search{processId, {}};
+std::vector<HWND> DialogsOfProcess(DWORD processId, const wchar_t* className) {
+  DialogSearch search{processId, className, {}};
   EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
   return search.found;
+}
+
+bool WaitUntil(DWORD ms, const std::function<bool()>& condition) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(50);
+  }
+}
+
+void PressCtrlKey(Session& session, WORD key) {
+  const HWND main = FindMainWindow(session);
+  RequireAnswer(main, kAnswerMs, L"the harvester's window");
+  SetForegroundWindow(main);
+  if (!WaitUntil(kAnswerMs, [&] { return GetForegroundWindow() == main; }))
+    throw Failure{L"the harvester's window does not come to the front"};
+  const WORD sequence[] = {VK_CONTROL, key, key, VK_CONTROL};
+  INPUT keys[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = sequence[i];
+    keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+  }
+  if (SendInput(4, keys, sizeof(INPUT)) != 4) throw Failure{L"the keys could not be sent"};
+}
+
+std::wstring CopyResults(Session& session) {
+  const DWORD before = GetClipboardSequenceNumber();
+  PressCtrlKey(session, 'C');
+  if (!WaitUntil(session.timeoutMs, [&] { return GetClipboardSequenceNumber() != before; }))
+    throw Failure{L"the clipboard did not change after Ctrl+C"};
+  std::optional<std::wstring> text;
+  if (!WaitUntil(kAnswerMs, [&] { return (text = ClipboardText()).has_value(); }))
+    throw Failure{L"the clipboard stays held by another program"};
+  return *text;
+}
+
+void OpenListMenu(Session& session) {
+  const HWND main = FindMainWindow(session);
+  const HWND list = FindControl(main, L"ListBox");
+  RequireAnswer(main, kAnswerMs, L"the harvester's window");
+  // Posted, as the system queues a real press: the release asks for the context menu.
+  PostMessageW(list, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(40, 40));
+  PostMessageW(list, WM_RBUTTONUP, 0, MAKELPARAM(40, 40));
+  if (!WaitUntil(session.timeoutMs, [&] { return !DialogsOfProcess(ProcessOf(main), L"#32768").empty(); }))
+    throw Failure{L"no context menu came up after a right press on the result list"};
+}
+
+void CloseListMenu(Session& session) {
+  const HWND main = FindMainWindow(session);
+  // Escape without a menu would close the window.
+  if (DialogsOfProcess(ProcessOf(main), L"#32768").empty()) throw Failure{L"no context menu is open"};
+  // The menu's own loop takes the keys queued for the window's thread.
+  PostMessageW(main, WM_KEYDOWN, VK_ESCAPE, 1);
+  if (!WaitUntil(session.timeoutMs, [&] { return DialogsOfProcess(ProcessOf(main), L"#32768").empty(); }))
+    throw Failure{L"the context menu did not close"};
 }
 
 }  // namespace harvester::driver

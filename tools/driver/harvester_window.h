@@ -3,6 +3,7 @@
 // its controls by class and caption, the result list read through list box messages.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,25 @@ std::vector<std::wstring> ListBoxLines(HWND list);
 // minutes).
 void Press(Session& session);
 
+// Brings the main window to the front and presses key with Ctrl held, as keyboard input.
+void PressCtrlKey(Session& session, WORD key);
+
+// Ctrl+C in the window; returns the text the clipboard holds then. Throws Failure.
+std::wstring CopyResults(Session& session);
+
+// A right press on the result list; returns once its context menu shows. Throws Failure.
+void OpenListMenu(Session& session);
+// Escape to the open context menu; returns once it has gone. Throws Failure.
+void CloseListMenu(Session& session);
+
 // Posts the close request and waits until the window is gone.
 void Close(Session& session);
 
-// The visible top-level windows of class "#32770" of the process.
-std::vector<HWND> DialogsOfProcess(DWORD processId);
+// The visible top-level windows of the process of that class: dialogs and message boxes by
+// default, "#32768" for a pop-up menu.
+std::vector<HWND> DialogsOfProcess(DWORD processId, const wchar_t* className = L"#32770");
+
+// Polls condition every 50 ms until it holds or ms have passed.
+bool WaitUntil(DWORD ms, const std::function<bool()>& condition);
 
 }  // namespace harvester::driver

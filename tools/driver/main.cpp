@@ -22,6 +22,13 @@ constexpr wchar_t kUsage[] =
     L"  lines      print every line of the result list, as UTF-8, one per line\n"
     L"  save PATH  press the result list and save through its dialog to PATH (a Windows or a\n"
     L"             Unix path; without an extension the dialog adds .txt); prints the file's path\n"
+    L"  save-csv PATH\n"
+    L"             Ctrl+S in the window, and save the table (CSV) through the dialog to PATH\n"
+    L"             (without an extension the dialog adds .csv); prints the file's path\n"
+    L"  copy       Ctrl+C in the window; print the text it put on the clipboard, as UTF-8, one\n"
+    L"             line each\n"
+    L"  menu       right-press the result list and wait until its context menu shows\n"
+    L"  menu-close close the open context menu with Escape\n"
     L"  close      close the main window and wait until it has gone\n"
     L"Options:\n"
     L"  --pid N        only the window of process N (a Windows process id)\n"
@@ -55,9 +62,10 @@ bool ParseArguments(int argc, wchar_t** argv, Session& session, std::vector<Comm
       ++i;
     } else if (word == L"--desktop" && hasValue) {
       session.desktop = argv[++i];
-    } else if (word == L"wait" || word == L"press" || word == L"lines" || word == L"close") {
+    } else if (word == L"wait" || word == L"press" || word == L"lines" || word == L"close" || word == L"copy" ||
+               word == L"menu" || word == L"menu-close") {
       commands.push_back({word, {}});
-    } else if (word == L"save" && hasValue) {
+    } else if ((word == L"save" || word == L"save-csv") && hasValue) {
       commands.push_back({word, argv[++i]});
     } else {
       return false;
@@ -66,11 +74,21 @@ bool ParseArguments(int argc, wchar_t** argv, Session& session, std::vector<Comm
   return !commands.empty();
 }
 
-void Lines(Session& session) {
-  const std::vector<std::wstring> lines = ListBoxLines(FindControl(FindMainWindow(session), L"ListBox"));
+void WriteLines(const std::vector<std::wstring>& lines) {
   std::wstring text;
   for (const std::wstring& line : lines) text += line + L"\n";
   WriteOut(text);
+}
+
+// The lines of text that the clipboard holds, CR LF between them.
+std::vector<std::wstring> ClipboardLines(const std::wstring& text) {
+  std::vector<std::wstring> lines;
+  if (text.empty()) return lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  lines.push_back(text.substr(start));
+  return lines;
 }
 
 void Run(Session& session, const Command& command) {
@@ -80,9 +98,16 @@ void Run(Session& session, const Command& command) {
   } else if (command.name == L"press") {
     Press(session);
   } else if (command.name == L"lines") {
-    Lines(session);
-  } else if (command.name == L"save") {
-    WriteOut(Save(session, WindowsPath(command.argument)) + L"\n");
+    WriteLines(ListBoxLines(FindControl(FindMainWindow(session), L"ListBox")));
+  } else if (command.name == L"copy") {
+    WriteLines(ClipboardLines(CopyResults(session)));
+  } else if (command.name == L"menu") {
+    OpenListMenu(session);
+  } else if (command.name == L"menu-close") {
+    CloseListMenu(session);
+  } else if (command.name == L"save" || command.name == L"save-csv") {
+    const SavedType type = command.name == L"save" ? SavedType::kText : SavedType::kTable;
+    WriteOut(Save(session, WindowsPath(command.argument), type) + L"\n");
   } else if (command.name == L"close") {
     Close(session);
   }

@@ -1,7 +1,6 @@
 #include "tools/driver/save_dialog.h"
 
 #include <algorithm>
-#include <functional>
 
 #include "tools/driver/console_text.h"
 
@@ -11,6 +10,7 @@ namespace {
 constexpr DWORD kAnswerMs = 5000;
 constexpr int kFileNameCombo = 0x47C;  // cmb13 of the Explorer-style dialog
 constexpr int kFileNameEdit = 0x480;   // edt1
+constexpr int kFileTypeCombo = 0x470;  // cmb1
 
 struct FileStamp {
   bool exists = false;
@@ -29,16 +29,6 @@ FileStamp StampOf(const std::wstring& path) {
     stamp.written = data.ftLastWriteTime;
   }
   return stamp;
-}
-
-// Polls condition every 50 ms until it holds or ms have passed.
-bool WaitUntil(DWORD ms, const std::function<bool()>& condition) {
-  const ULONGLONG end = GetTickCount64() + ms;
-  for (;;) {
-    if (condition()) return true;
-    if (GetTickCount64() >= end) return false;
-    Sleep(50);
-  }
 }
 
 BOOL CALLBACK FindEdit(HWND hwnd, LPARAM found) {
@@ -119,7 +109,21 @@ void AwaitWrite(DWORD processId, const std::wstring& target, const FileStamp& be
 
 }  // namespace
 
-std::wstring Save(Session& session, const std::wstring& path) {
+// Chooses the file type as a user picks it from the list: the dialog hears of the choice.
+void ChooseType(HWND dialog, SavedType type) {
+  const HWND combo = GetDlgItem(dialog, kFileTypeCombo);
+  const WPARAM index = type == SavedType::kTable ? 1 : 0;
+  DWORD_PTR result = 0;
+  if (!combo ||
+      !SendMessageTimeoutW(combo, CB_SETCURSEL, index, 0, SMTO_NORMAL, kAnswerMs, &result) || result != index)
+    throw Failure{L"the save dialog does not offer the file type"};
+  for (const WORD notification : {CBN_SELCHANGE, CBN_SELENDOK}) {  // what a choice in the list sends
+    SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeCombo, notification), reinterpret_cast<LPARAM>(combo),
+                        SMTO_NORMAL, kAnswerMs, &result);
+  }
+}
+
+std::wstring Save(Session& session, const std::wstring& path, SavedType type) {
   const HWND main = FindMainWindow(session);
   const HWND list = FindControl(main, L"ListBox");
   RequireAnswer(main, kAnswerMs, L"the harvester's window");
@@ -128,20 +132,26 @@ std::wstring Save(Session& session, const std::wstring& path) {
   // A dialog that is still closing is waited for; one that stays open is the user's.
   if (!WaitUntil(kAnswerMs, [&] { return DialogsOfProcess(processId).empty(); }))
     throw Failure{L"the harvester already shows a dialog"};
-  const std::wstring target = WithDefaultExtension(path);
+  const std::wstring target = WithDefaultExtension(path, type == SavedType::kTable ? L"csv" : L"txt");
   const FileStamp before = StampOf(target);
 
-  // Posted, as the system queues a real press: the program saves on the queued press.
-  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 8));
-  PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(8, 8));
+  if (type == SavedType::kTable) {
+    PressCtrlKey(session, 'S');
+  } else {
+    // Posted, as the system queues a real press: the program saves on the queued press.
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 8));
+    PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(8, 8));
+  }
   HWND dialog = nullptr;
   if (!WaitUntil(session.timeoutMs, [&] {
         const std::vector<HWND> dialogs = DialogsOfProcess(processId);
         dialog = dialogs.empty() ? nullptr : dialogs.front();
         return dialog != nullptr;
       }))
-    throw Failure{L"no save dialog came up after the press on the result list"};
+    throw Failure{type == SavedType::kTable ? L"no save dialog came up after Ctrl+S"
+                                            : L"no save dialog came up after the press on the result list"};
   RequireAnswer(dialog, kAnswerMs, L"the save dialog");
+  ChooseType(dialog, type);
   TypeName(dialog, path);
   PostCommand(dialog, IDOK);
 
