@@ -295,5 +295,30 @@ TEST(PatternEngines, TheProgramsPatternsOverGeneratedPagesGiveTheSameOnBothEngin
   EXPECT_EQ(platform.UsedEngine(), RegexObject::Engine::kPlatform);
 }
 
+// The run's link search hands the pattern object each line only up to its last closing: the same
+// links as the whole page, on either engine (one "." takes the carriage return, one does not).
+TEST(PatternEngines, TheRunsLinkSearchFindsTheLinksOfTheWholePage) {
+  std::vector<std::string> pages = GeneratedPages();
+  std::string openings;
+  for (int i = 0; i < 200; ++i) openings += "<a class=\"list-item\" href=\"/l/";
+  pages.push_back("<a class=\"list-item\" href=\"/l/1\">" + openings + "\r<a class=\"list-item\" href=\"/l/2\">\r" +
+                  openings + "\n<a class=\"list-item\" href=\"/l/cr\r3\">" + openings);
+  const auto links = [](RegexObject& regex) {
+    std::vector<std::string> found;
+    for (int i = 1; i <= regex.GetMatchCount(); ++i) found.push_back(regex.GetSubMatchText(i, 1));
+    return found;
+  };
+  for (const auto engine : {RegexObject::Engine::kPlatform, RegexObject::Engine::kBuiltIn}) {
+    for (size_t p = 0; p < pages.size(); ++p) {
+      SCOPED_TRACE("page " + std::to_string(p) + (engine == RegexObject::Engine::kBuiltIn ? ", built-in" : ""));
+      RegexObject whole(engine), cut(engine);
+      ASSERT_TRUE(whole.Search(kLinkPattern, pages[p]));
+      LinkSearch(cut).Search(pages[p]);
+      EXPECT_EQ(links(cut), links(whole));
+      if (p + 1 == pages.size()) EXPECT_GE(whole.GetMatchCount(), 2);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace harvester
