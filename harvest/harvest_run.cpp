@@ -13,9 +13,11 @@
 namespace harvester {
 namespace {
 
-static_assert(std::string_view(kLinkPattern).ends_with(kLinkClosing) &&
-                  std::string_view(kLinkPattern).substr(0, std::size(kLinkPattern) - std::size(kLinkClosing)).ends_with("(.*?)"),
-              "the link pattern's lazy group is followed by its closing and nothing else");
+// The link search cuts lines after the link pattern's closing: the pattern ends in its lazy group and that.
+constexpr std::string_view kLinkPatternText = kLinkPattern;
+constexpr std::string_view kLinkClosingText = kLinkClosing;
+static_assert(kLinkPatternText.ends_with(kLinkClosingText) &&
+              kLinkPatternText.substr(0, kLinkPatternText.size() - kLinkClosingText.size()).ends_with("(.*?)"));
 
 // A page counter this far below the page count still begins another page.
 constexpr double kLoopTolerance = -1e-07;

@@ -161,13 +161,14 @@ TEST_F(HarvestRunTest, AnUnclosedLineOfLinkOpeningsCostsTheRunLittleOnEitherEngi
   for (const bool builtIn : {false, true}) {
     SCOPED_TRACE(builtIn ? "built-in engine" : "the platform's object");
     std::optional<testing::ClassStandIn> withoutPlatformObject;
-    if (builtIn) withoutPlatformObject.emplace(L"VBScript.RegExp", [](ComPtr<IDispatch>) -> IDispatch* { return nullptr; });
+    if (builtIn) withoutPlatformObject.emplace(L"VBScript.RegExp", [](ComPtr<IDispatch>) { return nullptr; });
     ComObject platform;
     EXPECT_EQ(Create(platform, "VBScript.RegExp"), !builtIn);
     SendMessageW(Hwnd(kResultList), LB_RESETCONTENT, 0, 0);
     ClickStart();
     const double seconds = static_cast<double>(GetTickCount64() - arrived) / 1000.0;
-    const std::vector<std::string> expected = {"联系人：甲", "标题文本：一", "电话：1", "联系人：乙", "标题文本：二", "电话：2"};
+    const std::vector<std::string> expected = {"联系人：甲", "标题文本：一", "电话：1",
+                                               "联系人：乙", "标题文本：二", "电话：2"};
     EXPECT_EQ(Lines(), expected);
     EXPECT_LT(seconds, 2.0);
   }
