@@ -6,6 +6,7 @@
 
 #include <boost/regex.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 
@@ -122,30 +123,55 @@ std::size_t BraceQuantifierLength(std::u16string_view text, std::size_t brace) {
   return i + 1 - brace;
 }
 
+// The least and the most rounds of a quantifier ("?", "*", "+" or a brace form); SIZE_MAX for no most.
+struct Rounds {
+  std::size_t least = 0, most = 0;
+};
+
+Rounds RoundsOf(std::u16string_view quantifier) {
+  if (quantifier.size() == 1) return {quantifier[0] == u'+' ? 1u : 0u, quantifier[0] == u'?' ? 1u : SIZE_MAX};
+  const auto number = [&](std::size_t& at) {
+    std::size_t value = 0;
+    for (; IsDigit(quantifier[at]); ++at) value = std::min<std::size_t>(value * 10 + (quantifier[at] - u'0'), 1u << 30);
+    return value;
+  };
+  std::size_t at = 1;
+  const std::size_t least = number(at);
+  if (quantifier[at] == u'}') return {least, least};
+  ++at;
+  return {least, quantifier[at] == u'}' ? SIZE_MAX : number(at)};
+}
+
 // How one capture group of the pattern is read back from the library's match.
 struct GroupPlan {
-  std::size_t index = 0;              // its number in the library's pattern
-  std::vector<std::size_t> repeats;   // the repeated groups around it: it counts only in their last round
+  struct Round {
+    std::size_t index;  // a repeated group around it, by its number in the library's pattern
+    bool canBegin;      // the group can be captured before anything of a round of it is consumed
+  };
+  std::size_t index = 0;        // its number in the library's pattern
+  std::vector<Round> repeats;   // it counts only where it lies in the last round of each
 };
 
 // A pattern of the object's language written in the library's Perl syntax, with the same sense.
-// It is walked twice: the first walk finds the groups, the second writes the pattern. The
-// language forgets, at every round of a repeated group, what the groups inside it captured
+// It is walked twice: the first walk finds the groups, the second writes the pattern.
+//
+// The language forgets, at every round of a repeated group, what the groups inside it captured
 // before; the library keeps it. So a repeated group that holds capture groups is captured as
 // well (a plain group becomes a capture group the caller never sees), and a group inside it
-// counts only where it lies in that group's last round.
+// counts only where it lies in that group's last round. Back references read a group of their
+// own around the one they name, which every pass through a repeated group sets: an alternative
+// without it sets it empty in its place (the library's branch reset "(?|" numbers the groups
+// of every alternative alike), and so does the skipping of a group that may take no round. An
+// empty capture matches what a group that took no part matches: the empty text.
 class SyntaxBridge {
  public:
   SyntaxBridge(std::u16string_view pattern, const PatternOptions& options) : in_(pattern), options_(options) {}
 
   // nullopt when the pattern is not one of the language.
   std::optional<std::u16string> Translate() {
-    captures_ = CountCaptures();
     if (!Walk()) return std::nullopt;
     Plan();
     writing_ = true;
-    at_ = 0;
-    opened_ = 0;
     if (!Walk()) return std::nullopt;
     return std::move(out_);
   }
@@ -156,13 +182,33 @@ class SyntaxBridge {
   std::u16string TakeStart() { return alternatives_ ? std::u16string() : std::move(start_); }
 
  private:
-  enum class GroupKind { kCapture, kPlain, kLookahead };
+  enum class GroupKind { kCapture, kPlain, kLookahead, kNegativeLookahead };
   struct Group {
     GroupKind kind;
-    std::ptrdiff_t parent;  // the group around it; -1 for none
+    std::ptrdiff_t parent;     // the group around it; -1 for none
+    std::size_t alternative;   // the alternative of the group around it (or of the pattern) it lies in
+    std::size_t alternatives = 1;
     bool repeated = false;
+    bool zeroRounds = false;   // its quantifier lets it take no round
+    bool noRounds = false;     // ... and no more than that ("{0}")
+    bool lazy = false;
     bool holdsCapture = false;
-    std::size_t index = 0;  // its number in the library's pattern; 0 for none
+    bool referenced = false;   // a back reference reads it
+    bool padded = false;       // each of its alternatives sets the groups back references read in the others
+    bool zeroPadded = false;   // its skipping sets those inside it
+    std::vector<bool> consumedBefore = {};  // for each group around it, innermost first: its round consumes before it
+    std::size_t index = 0;            // its number in the library's pattern; 0 for none
+    std::size_t referenceIndex = 0;   // the number of the group back references read around it; 0 for none
+    std::vector<std::vector<bool>> slots = {};  // per alternative, the library's groups in it: true for one references read
+    std::vector<bool> zeroSlots = {};           // the library's groups in it, its own too, the same way
+  };
+  // The pattern, then every group being walked: how much its current alternative consumes.
+  struct Level {
+    std::ptrdiff_t group;
+    std::size_t alternative = 0;
+    bool consumed = false;      // an element before the last one consumes
+    bool lastConsumes = false;  // the last element consumes (it may yet be quantified to none)
+    bool everyAlternativeConsumes = true;
   };
   enum class EscapeKind { kUnit, kClass, kBoundary, kBackReference };
   struct Escape {
@@ -170,43 +216,35 @@ class SyntaxBridge {
     unsigned value;  // the unit, the letter of a class or boundary, or the group's number
   };
 
-  // Every "(" that is not "(?", outside classes and escapes: what "\n" can refer to.
-  std::size_t CountCaptures() const {
-    std::size_t count = 0;
-    bool inClass = false;
-    for (std::size_t i = 0; i < in_.size(); ++i) {
-      if (in_[i] == u'\\') ++i;
-      else if (inClass) inClass = in_[i] != u']';
-      else if (in_[i] == u'[') inClass = !(i + 1 < in_.size() && in_[i + 1] == u']');
-      else if (in_[i] == u'(' && !(i + 1 < in_.size() && in_[i + 1] == u'?')) ++count;
-    }
-    return count;
-  }
-
   bool Walk() {
-    std::vector<std::size_t> open;  // the groups opened and not yet closed
-    bool afterQuantifier = false;   // a quantifier cannot follow another (the library reads "*+" as one)
+    at_ = opened_ = capturesOpened_ = 0;
+    levels_.assign(1, Level{-1});
+    bool afterQuantifier = false;  // a quantifier cannot follow another (the library reads "*+" as one)
+    bool afterAnchor = false;      // nor "^" or "$", as in the language
     while (at_ < in_.size()) {
       const std::size_t startBefore = start_.size();
       if (const std::size_t length = QuantifierLength(at_)) {
-        if (afterQuantifier) return false;
+        if (afterQuantifier || afterAnchor) return false;
         if (!writing_ && startOpen_ && lastWasStart_) start_.pop_back();  // a repeated unit is no fixed start
         startOpen_ = false;
+        if (RoundsOf(in_.substr(at_, length)).least == 0) levels_.back().lastConsumes = false;
         Emit(in_.substr(at_, length));
         at_ += length;
         if (at_ < in_.size() && in_[at_] == u'?') Emit(in_.substr(at_++, 1));  // lazy
         afterQuantifier = true;
         continue;
       }
-      afterQuantifier = false;
       const char16_t c = in_[at_];
-      if (c == u'|' && open.empty()) alternatives_ = true;
+      afterQuantifier = afterAnchor = false;
       if (c == u'(') {
-        if (!Open(open)) return false;
+        if (!Open()) return false;
       } else if (c == u')') {
-        Close(open);
-      } else if (!Atom()) {
-        return false;
+        afterQuantifier = Close();
+      } else if (c == u'|') {
+        Alternative();
+      } else {
+        afterAnchor = c == u'^' || c == u'$';
+        if (!Atom()) return false;
       }
       // The fixed start: the units that stand for themselves from the first on, outside groups.
       lastWasStart_ = start_.size() > startBefore;
@@ -221,59 +259,171 @@ class SyntaxBridge {
     return in_[at] == u'{' ? BraceQuantifierLength(in_, at) : 0;
   }
 
+  void BeginElement() {
+    Level& level = levels_.back();
+    level.consumed = level.consumed || level.lastConsumes;
+    level.lastConsumes = false;
+  }
+
   // "(", "(?:", "(?=" and "(?!" are the language's; every other "(?" and "(*" is the library's.
-  bool Open(std::vector<std::size_t>& open) {
+  bool Open() {
     const std::u16string_view rest = in_.substr(at_);
     GroupKind kind = GroupKind::kCapture;
     std::size_t length = 1;
     if (rest.size() > 1 && rest[1] == u'*') return false;
     if (rest.size() > 1 && rest[1] == u'?') {
       if (rest.size() < 3 || (rest[2] != u':' && rest[2] != u'=' && rest[2] != u'!')) return false;
-      kind = rest[2] == u':' ? GroupKind::kPlain : GroupKind::kLookahead;
+      kind = rest[2] == u':'   ? GroupKind::kPlain
+             : rest[2] == u'=' ? GroupKind::kLookahead
+                               : GroupKind::kNegativeLookahead;
       length = 3;
     }
+    BeginElement();
     const std::size_t number = opened_++;
-    if (!writing_) groups_.push_back({kind, open.empty() ? -1 : static_cast<std::ptrdiff_t>(open.back())});
-    Emit(kind == GroupKind::kPlain && groups_[number].index ? u"(" : rest.substr(0, length));
-    open.push_back(number);
-    depth_ = open.size();
+    if (!writing_) {
+      Group& group = groups_.emplace_back(
+          Group{.kind = kind, .parent = levels_.back().group, .alternative = levels_.back().alternative});
+      bool consumed = false;
+      for (std::size_t level = levels_.size(); level-- > 1;)
+        group.consumedBefore.push_back(consumed = consumed || levels_[level].consumed);
+      if (kind == GroupKind::kCapture) captureGroups_.push_back(number);
+    }
+    if (kind == GroupKind::kCapture) ++capturesOpened_;
+    const Group& group = groups_[number];
+    if (group.zeroPadded) {  // "(?|X{1,m}|pads)", lazily "(?|pads|X{1,m}?)"; "(?|(?!)X|pads)" for none
+      Emit(u"(?|");
+      if (group.noRounds) Emit(u"(?!)");
+      else if (group.lazy) PadsThenAlternative(group.zeroSlots);
+    }
+    if (group.referenceIndex) Emit(u"(");
+    Emit(kind == GroupKind::kPlain && group.index ? u"(" : rest.substr(0, length));
+    if (group.padded) Emit(u"(?|");
+    levels_.push_back({static_cast<std::ptrdiff_t>(number)});
+    depth_ = levels_.size() - 1;
     at_ += length;
     return true;
   }
 
-  void Close(std::vector<std::size_t>& open) {
-    if (!open.empty()) {
-      if (!writing_) groups_[open.back()].repeated = QuantifierLength(at_ + 1) != 0;
-      open.pop_back();
+  // True when it has taken the group's quantifier as well.
+  bool Close() {
+    ++at_;
+    if (levels_.size() == 1) {
+      Emit(u")");  // one too many: the library refuses the pattern, as the language does
+      return false;
     }
-    depth_ = open.size();
-    Emit(u")");  // one too many: the library refuses the pattern, as the language does
+    Level level = levels_.back();
+    levels_.pop_back();
+    depth_ = levels_.size() - 1;
+    Group& group = groups_[static_cast<std::size_t>(level.group)];
+    const std::size_t quantifier = QuantifierLength(at_);
+    const Rounds rounds = quantifier ? RoundsOf(in_.substr(at_, quantifier)) : Rounds{1, 1};
+    if (!writing_) {
+      group.repeated = quantifier != 0;
+      group.zeroRounds = rounds.least == 0;
+      group.noRounds = rounds.most == 0;
+      group.lazy = quantifier && at_ + quantifier < in_.size() && in_[at_ + quantifier] == u'?';
+    }
+    const bool lookahead = group.kind == GroupKind::kLookahead || group.kind == GroupKind::kNegativeLookahead;
+    levels_.back().lastConsumes =
+        !lookahead && level.everyAlternativeConsumes && (level.consumed || level.lastConsumes);
+    if (group.padded) Emit(u")");
+    Emit(u")");
+    if (group.referenceIndex) Emit(u")");
+    if (!group.zeroPadded) return false;
+    // The quantifier with a round at least; the skipping is the other alternative.
+    if (!group.noRounds) {
+      Emit(rounds.most == 1 ? u"" : rounds.most == SIZE_MAX ? u"+" : u"{1," + Decimal16(rounds.most) + u"}");
+      if (group.lazy && rounds.most > 1) Emit(u"?");
+    }
+    if (!group.lazy || group.noRounds) {
+      Emit(u"|");
+      Pads(group.zeroSlots);
+    }
+    Emit(u")");
+    at_ += quantifier + (group.lazy ? 1 : 0);
+    levels_.back().lastConsumes = false;
+    return true;
+  }
+
+  void Alternative() {
+    Level& level = levels_.back();
+    if (level.group < 0) alternatives_ = true;
+    level.everyAlternativeConsumes = level.everyAlternativeConsumes && (level.consumed || level.lastConsumes);
+    level.consumed = level.lastConsumes = false;
+    Group* group = level.group < 0 ? nullptr : &groups_[static_cast<std::size_t>(level.group)];
+    if (group && !writing_) ++group->alternatives;
+    if (group && group->padded) PadAlternatives(*group, level.alternative + 1, group->alternatives);
+    Emit(u"|");
+    ++level.alternative;
+    if (group && group->padded) PadAlternatives(*group, 0, level.alternative);
     ++at_;
   }
 
-  // The library's numbers of the groups, and how the pattern's capture groups are read back.
+  // Empty captures of the groups back references read, and groups that take no part for the rest.
+  void Pads(const std::vector<bool>& slots) {
+    for (const bool read : slots) Emit(read ? u"()" : u"(?:(?!)())?");
+  }
+  void PadsThenAlternative(const std::vector<bool>& slots) {
+    Pads(slots);
+    Emit(u"|");
+  }
+  void PadAlternatives(const Group& group, std::size_t from, std::size_t to) {
+    for (std::size_t alternative = from; alternative < to && alternative < group.slots.size(); ++alternative)
+      Pads(group.slots[alternative]);
+  }
+
+  // The library's numbers of the groups, where the groups back references read are set in their
+  // place, and how the pattern's capture groups are read back.
   void Plan() {
-    for (const Group& group : groups_) {
-      if (group.kind != GroupKind::kCapture) continue;
-      for (std::ptrdiff_t up = group.parent; up >= 0; up = groups_[up].parent) groups_[up].holdsCapture = true;
+    std::vector<bool> inRepeat(groups_.size());  // a repeated group lies around it
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+      const std::ptrdiff_t parent = groups_[g].parent;
+      inRepeat[g] = parent >= 0 && (groups_[parent].repeated || inRepeat[parent]);
+      if (groups_[g].kind != GroupKind::kCapture) continue;
+      for (std::ptrdiff_t up = parent; up >= 0; up = groups_[up].parent) groups_[up].holdsCapture = true;
+    }
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+      if (!groups_[g].referenced) continue;
+      for (std::ptrdiff_t up = static_cast<std::ptrdiff_t>(g); up >= 0; up = groups_[up].parent) {
+        Group& around = groups_[up];
+        around.zeroPadded = around.zeroPadded || (around.zeroRounds && inRepeat[up]);
+        if (up != static_cast<std::ptrdiff_t>(g) && around.alternatives > 1 && (around.repeated || inRepeat[up]))
+          around.padded = true;
+      }
     }
     std::size_t next = 0;
     for (Group& group : groups_) {
+      if (group.referenced) group.referenceIndex = ++next;
       if (group.kind == GroupKind::kCapture || (group.kind == GroupKind::kPlain && group.repeated && group.holdsCapture))
         group.index = ++next;
     }
-    for (const Group& group : groups_) {
-      if (group.kind != GroupKind::kCapture) continue;
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+      std::vector<bool> own;
+      if (groups_[g].referenceIndex) own.push_back(true);
+      if (groups_[g].index) own.push_back(false);
+      for (std::ptrdiff_t up = static_cast<std::ptrdiff_t>(g), child = -1; up >= 0; child = up, up = groups_[up].parent) {
+        Group& around = groups_[up];
+        if (around.zeroPadded) around.zeroSlots.insert(around.zeroSlots.end(), own.begin(), own.end());
+        if (child < 0 || !around.padded) continue;
+        around.slots.resize(around.alternatives);
+        std::vector<bool>& slot = around.slots[groups_[child].alternative];
+        slot.insert(slot.end(), own.begin(), own.end());
+      }
+      if (groups_[g].kind != GroupKind::kCapture) continue;
       GroupPlan& plan = plans_.emplace_back();
-      plan.index = group.index;
-      for (std::ptrdiff_t up = group.parent; up >= 0; up = groups_[up].parent) {
-        if (groups_[up].repeated && groups_[up].index) plan.repeats.push_back(groups_[up].index);
+      plan.index = groups_[g].index;
+      std::size_t distance = 0;
+      for (std::ptrdiff_t up = groups_[g].parent; up >= 0; up = groups_[up].parent, ++distance) {
+        if (groups_[up].repeated && groups_[up].index)
+          plan.repeats.push_back({groups_[up].index, !groups_[g].consumedBefore[distance]});
       }
     }
   }
 
   bool Atom() {
+    BeginElement();
     const char16_t c = in_[at_];
+    bool consumes = true;
     switch (c) {
       case u'\\': {
         const std::optional<Escape> escape = ReadEscape(false);
@@ -281,18 +431,27 @@ class SyntaxBridge {
         if (escape->kind == EscapeKind::kBackReference) BackReference(escape->value);
         else Item(*escape);
         if (escape->kind == EscapeKind::kUnit) Start(escape->value);
+        levels_.back().lastConsumes = escape->kind == EscapeKind::kUnit || escape->kind == EscapeKind::kClass;
         return true;
       }
-      case u'[': return Class();
+      case u'[':
+        levels_.back().lastConsumes = true;
+        return Class();
       case u'.': Emit(u"[^\\x{000A}]"); break;  // any unit but a line feed
-      case u'^': Emit(options_.multiline ? u"(?<![^\\x{000A}\\x{000D}])" : u"(?<![\\s\\S])"); break;
-      case u'$': Emit(options_.multiline ? u"(?![^\\x{000A}\\x{000D}])" : u"(?![\\s\\S])"); break;
-      case u'|': Emit(u"|"); break;
+      case u'^':
+        Emit(options_.multiline ? u"(?<![^\\x{000A}\\x{000D}])" : u"(?<![\\s\\S])");
+        consumes = false;
+        break;
+      case u'$':
+        Emit(options_.multiline ? u"(?![^\\x{000A}\\x{000D}])" : u"(?![\\s\\S])");
+        consumes = false;
+        break;
       default:
         Literal(c);
         Start(c);
         break;
     }
+    levels_.back().lastConsumes = consumes;
     ++at_;
     return true;
   }
@@ -361,10 +520,14 @@ class SyntaxBridge {
       case u'r': return unit(0x0D);
       case u't': return unit(0x09);
       case u'v': return unit(0x0B);
-      case u'c':
-        if (at_ < in_.size() && (IsLower(in_[at_]) || IsUpper(in_[at_]))) return unit(in_[at_++] % 32u);
+      case u'c': {
+        // A letter, and in a class also a digit or "_", names a control character.
+        const bool control = at_ < in_.size() && (IsLower(in_[at_]) || IsUpper(in_[at_]) ||
+                                                  (inClass && (IsDigit(in_[at_]) || in_[at_] == u'_')));
+        if (control) return unit(in_[at_++] % 32u);
         --at_;  // a backslash, and the "c" is read again as itself
         return unit(u'\\');
+      }
       case u'x': return unit(HexDigits(2).value_or(c));
       case u'u': return unit(HexDigits(4).value_or(c));
       default: break;
@@ -374,16 +537,21 @@ class SyntaxBridge {
     return Decimal(inClass);
   }
 
-  // "\n": a back reference when n names a group of the pattern, otherwise an octal escape of
-  // at most three digits and 0377 ("\8" and "\9": the digit itself).
+  // "\n", by Microsoft's documentation: a back reference when at least n capture groups begin
+  // before it; of two digits, to both when that many begin before it, else to the first with the
+  // second a digit after it. Otherwise an octal escape of at most three digits and 0377 ("\8"
+  // and "\9": the digit itself).
   Escape Decimal(bool inClass) {
     if (!inClass && in_[at_] != u'0') {
-      std::size_t end = at_;
-      std::size_t number = 0;
-      while (end < in_.size() && IsDigit(in_[end]) && number <= captures_) number = number * 10 + (in_[end++] - u'0');
-      if (number <= captures_ && !(end < in_.size() && IsDigit(in_[end]))) {
-        at_ = end;
-        return {EscapeKind::kBackReference, static_cast<unsigned>(number)};
+      const unsigned first = in_[at_] - u'0';
+      const unsigned both = at_ + 1 < in_.size() && IsDigit(in_[at_ + 1]) ? first * 10 + (in_[at_ + 1] - u'0') : 0;
+      if (both != 0 && both <= capturesOpened_) {
+        at_ += 2;
+        return {EscapeKind::kBackReference, both};
+      }
+      if (first <= capturesOpened_) {
+        ++at_;
+        return {EscapeKind::kBackReference, first};
       }
     }
     if (in_[at_] >= u'8') return {EscapeKind::kUnit, in_[at_++]};
@@ -419,11 +587,31 @@ class SyntaxBridge {
   }
 
   // A reference to a group that took no part matches the empty text, as in the language (the
-  // library's Perl rules would fail it).
+  // library's Perl rules would fail it). One that can never see a capture of the group in this
+  // pass through it matches that alone: inside the group itself, in another alternative, or
+  // after a negative lookahead that holds it.
   void BackReference(unsigned number) {
-    if (!writing_) return;
-    const std::u16string index = Decimal16(plans_[number - 1].index);
+    const std::size_t target = captureGroups_[number - 1];
+    if (NeverSees(target)) return;
+    if (!writing_) {
+      groups_[target].referenced = true;
+      return;
+    }
+    const std::u16string index = Decimal16(groups_[target].referenceIndex);
     Emit(u"(?(" + index + u")\\g{" + index + u"})");
+  }
+
+  bool NeverSees(std::size_t target) const {
+    const auto levelOf = [&](std::ptrdiff_t group) {
+      return std::find_if(levels_.begin(), levels_.end(), [&](const Level& level) { return level.group == group; });
+    };
+    if (levelOf(static_cast<std::ptrdiff_t>(target)) != levels_.end()) return true;
+    for (std::size_t g = target;;) {
+      const auto level = levelOf(groups_[g].parent);  // the pattern's own level is always there
+      if (level != levels_.end()) return level->alternative != groups_[g].alternative;
+      g = static_cast<std::size_t>(groups_[g].parent);
+      if (groups_[g].kind == GroupKind::kNegativeLookahead) return true;
+    }
   }
 
   // A range of a class. Without IgnoreCase as it is; with it, in stretches whose upper case is
@@ -468,11 +656,13 @@ class SyntaxBridge {
 
   std::u16string_view in_;
   PatternOptions options_;
-  std::size_t captures_ = 0;
   bool writing_ = false;
   std::size_t at_ = 0;
-  std::size_t opened_ = 0;
+  std::size_t opened_ = 0;          // groups begun so far
+  std::size_t capturesOpened_ = 0;  // capture groups begun so far
+  std::vector<Level> levels_;
   std::vector<Group> groups_;
+  std::vector<std::size_t> captureGroups_;  // the capture groups among them, in order
   std::vector<GroupPlan> plans_;
   std::u16string out_;
   std::size_t depth_ = 0;       // groups open at the current unit
@@ -600,9 +790,13 @@ std::optional<std::vector<PatternMatch>> CompiledPattern::Execute(std::u16string
       for (const GroupPlan& plan : impl_->groups) {
         const auto& group = result[static_cast<int>(plan.index)];
         bool took = group.matched;
-        for (const std::size_t round : plan.repeats) {
-          const auto& repeated = result[static_cast<int>(round)];
-          took = took && repeated.matched && group.first >= repeated.first;
+        // Of an empty capture where the last round begins, only one made at the start of that
+        // round counts: where none can be, it is an earlier round's, made at its end.
+        for (const GroupPlan::Round& round : plan.repeats) {
+          const auto& repeated = result[static_cast<int>(round.index)];
+          took = took && repeated.matched &&
+                 (group.first > repeated.first ||
+                  (group.first == repeated.first && (group.second != group.first || round.canBegin)));
         }
         if (!took) match.groups.emplace_back();
         else match.groups.emplace_back(PatternSpan{static_cast<std::size_t>(group.first - begin),

@@ -13,6 +13,12 @@
 namespace harvester {
 namespace {
 
+// The link search cuts lines after the link pattern's closing: the pattern ends in its lazy group and that.
+constexpr std::string_view kLinkPatternText = kLinkPattern;
+constexpr std::string_view kLinkClosingText = kLinkClosing;
+static_assert(kLinkPatternText.ends_with(kLinkClosingText) &&
+              kLinkPatternText.substr(0, kLinkPatternText.size() - kLinkClosingText.size()).ends_with("(.*?)"));
+
 // A page counter this far below the page count still begins another page.
 constexpr double kLoopTolerance = -1e-07;
 constexpr ULONGLONG kResultsDrawnEveryMs = 250;
@@ -95,8 +101,8 @@ class Run {
   }
 
   // Fills the link list with the listing links of one list page, in document order.
-  void CollectLinks(const std::string& listPage) {
-    pattern_.Search(kLinkPattern, listPage);
+  void CollectLinks(std::string listPage) {
+    links_.Search(std::move(listPage));
     const int links = pattern_.GetMatchCount();
     for (int i = 1; i <= links; ++i) {
       const std::string link = pattern_.GetSubMatchText(i, 1);
@@ -117,6 +123,8 @@ class Run {
     drawing_.BeforeResultLines();
     AddLine(kContactPrefix, contact);
     AddLine(kTitlePrefix, title);
+    // The phone pattern needs no cut: every opening holds a quote, which closes a match begun
+    // at the opening before it, so its scans never overlap and the search is linear as it is.
     pattern_.Search(kPhonePattern, page);
     const int phones = pattern_.GetMatchCount();
     for (int i = 1; i <= phones; ++i) {
@@ -136,11 +144,33 @@ class Run {
 
   RunHost& host_;
   RegexObject pattern_;
+  LinkSearch links_{pattern_};
   ComObject request_;
   ListDrawing drawing_;
 };
 
 }  // namespace
+
+// The line breaks of program text that this engine's "." does not take, asked of the pattern
+// object once: Microsoft documents the line feed alone, Wine's object also stops at the carriage
+// return. A break counts only where the object names it, so a probe that fails cuts no line.
+const std::string& LinkSearch::LineBreaks() {
+  if (!lineBreaks_) {
+    std::string breaks;
+    pattern_.Search("(?!.)[\\n\\r]", "\n\r");
+    for (int i = 1; i <= pattern_.GetMatchCount(); ++i) {
+      const std::string unit = pattern_.GetMatchText(i);
+      if (unit == "\n" || unit == "\r") breaks += unit;
+    }
+    lineBreaks_ = std::move(breaks);
+  }
+  return *lineBreaks_;
+}
+
+void LinkSearch::Search(std::string listPage) {
+  const std::string& breaks = LineBreaks();
+  pattern_.Search(kLinkPattern, CutAfterLastClosings(std::move(listPage), kLinkClosing, breaks));
+}
 
 const std::string& SiteHost() { return SiteHostValue(); }
 

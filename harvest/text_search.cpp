@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 
 #include "base/lead_byte.h"
 
@@ -89,6 +90,37 @@ int FindTextAfterBoundary(std::string_view text, std::string_view marker, std::s
 }
 
 }  // namespace
+
+std::string CutAfterLastClosings(std::string text, std::string_view closing, std::string_view lineEnds) {
+  if (closing.empty()) return text;
+  bool stop[256] = {};  // the first bytes of line ends and closings
+  for (const char c : lineEnds) stop[static_cast<unsigned char>(c)] = true;
+  stop[static_cast<unsigned char>(closing[0])] = true;
+  // What is kept moves to the front of the text: no page is ever held twice.
+  std::size_t kept = 0;
+  std::size_t lineStart = 0;
+  std::size_t lineKept = 0;  // the end of the current line's last closing so far
+  const auto keepLine = [&](std::size_t lineEnd) {
+    std::memmove(text.data() + kept, text.data() + lineStart, lineKept - lineStart);
+    kept += lineKept - lineStart;
+    if (lineEnd < text.size()) text[kept++] = text[lineEnd];
+    lineStart = lineKept = lineEnd + 1;
+  };
+  // A byte that is the second of a character begins neither a line end nor a closing. The bytes
+  // before each candidate are looked at once at most.
+  std::size_t knownBoundary = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!stop[static_cast<unsigned char>(text[at])] || at < knownBoundary) continue;
+    const bool character = OnBoundary(text, knownBoundary, at);
+    knownBoundary = at + (character && IsLeadByte(text[at]) ? 2 : 1);
+    if (!character) continue;
+    if (lineEnds.find(text[at]) != std::string_view::npos) keepLine(at);
+    else if (text.compare(at, closing.size(), closing) == 0) lineKept = at + closing.size();
+  }
+  keepLine(text.size());
+  text.resize(kept);
+  return text;
+}
 
 int FindText(std::string_view text, std::string_view marker, int start) {
   if (start < 1) start = 1;

@@ -15,4 +15,11 @@ int FindText(std::string_view text, std::string_view marker, int start);
 std::string GetTextBetween(std::string_view text, std::string_view startMarker,
                            std::string_view endMarker, int& position);
 
+// The text with every line cut after the last closing in it, and emptied where it holds none;
+// the line ends themselves stay. Lines end at the characters of lineEnds, one-byte characters
+// of which closing holds none. A search for a pattern whose matches lie within one line and end
+// at the first closing after their start finds the same matches in what is left: nothing after
+// a line's last closing can be part of one.
+std::string CutAfterLastClosings(std::string text, std::string_view closing, std::string_view lineEnds);
+
 }  // namespace harvester

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -357,7 +358,36 @@ ObjectsAlone MeasureObjectsAlone(const std::vector<std::string>& urls) {
   return alone;
 }
 
-// ---- automation objects
+// ---- the run's link search over list pages whose last line holds link openings that never close
+
+constexpr std::size_t kTarpitKb[] = {256, 1024, 4096};
+
+// The site's list page, then a line of link openings that never close: size bytes in all, as
+// program text.
+std::string TarpitPage(const std::string& baseUrl, std::size_t size) {
+  std::string page = MakeListPage(baseUrl) + "\r\n";
+  while (page.size() < size) page += "<a class=\"list-item\" href=\"/l/";
+  return PageBytesToText(std::span(reinterpret_cast<const std::uint8_t*>(page.data()), page.size()));
+}
+
+// The run's link search over the page on one engine, with the links read back: the fastest of
+// three; -1 when it does not give the site's links.
+double TimeLinkSearch(RegexObject::Engine engine, const std::string& page) {
+  double best = -1;
+  for (int round = 0; round < 3; ++round) {
+    RegexObject pattern(engine);
+    LinkSearch links(pattern);
+    std::string text = page;
+    Stopwatch watch;
+    links.Search(std::move(text));
+    const int count = pattern.GetMatchCount();
+    for (int i = 1; i <= count; ++i) pattern.GetSubMatchText(i, 1);
+    const double ms = watch.Lap();
+    if (count != kListings) return -1;
+    if (best < 0 || ms < best) best = ms;
+  }
+  return best;
+}
 
 // ---- output
 
@@ -483,6 +513,13 @@ int Main() {
     samePhones = samePhones && objects.samePhones;
   }
   const bool censusWorks = watching && selfCheck.alive == 1;
+  // Each engine's link search over the pages, smallest first.
+  std::vector<double> tarpitPlatformMs, tarpitBuiltInMs;
+  for (const std::size_t kb : kTarpitKb) {
+    const std::string page = TarpitPage(baseUrl, kb * 1024);
+    tarpitPlatformMs.push_back(TimeLinkSearch(RegexObject::Engine::kPlatform, page));
+    tarpitBuiltInMs.push_back(TimeLinkSearch(RegexObject::Engine::kBuiltIn, page));
+  }
 
   const double bestRun = Min(runMs), bestPlain = Min(plainMs);
   const double ratio = (bestRun - kPauseAfterPageMs) / bestPlain;
@@ -539,6 +576,18 @@ int Main() {
   rows.push_back({"    pattern object on the platform object", ms(platformListings), "", "", ""});
   rows.push_back({"    pattern object on the built-in engine", ms(builtInListings),
                   Format("%.2f of the object", patternObjectOnEngines), "", ""});
+  for (size_t i = 0; i < std::size(kTarpitKb); ++i) {
+    const std::string size = Format("%.2f MB", static_cast<double>(kTarpitKb[i]) / 1024.0);
+    rows.push_back({"  link search, unclosed line, " + size + ": built-in", ms(tarpitBuiltInMs[i]),
+                    "object " + ms(tarpitPlatformMs[i]), "", ""});
+  }
+  const double tarpitBuiltInGrowth = tarpitBuiltInMs[2] / tarpitBuiltInMs[1];
+  const double tarpitPlatformGrowth = tarpitPlatformMs[2] / tarpitPlatformMs[1];
+  const double tarpitGrowth = std::max(tarpitBuiltInGrowth, tarpitPlatformGrowth);
+  const bool tarpitLinks = *std::min_element(tarpitBuiltInMs.begin(), tarpitBuiltInMs.end()) >= 0 &&
+                           *std::min_element(tarpitPlatformMs.begin(), tarpitPlatformMs.end()) >= 0;
+  rows.push_back({"  link search 4 MB / 1 MB: built-in", Format("%.2f", tarpitBuiltInGrowth),
+                  Format("object %.2f", tarpitPlatformGrowth), "about 4", tarpitLinks ? "" : "links missed"});
   rows.push_back({"phase markers (90 GetTextBetween)", ms(phases.markers), share(phases.markers), "", ""});
   rows.push_back({"phase list controls", ms(phases.controls), share(phases.controls), "", ""});
   rows.push_back({"rest of the run (with its 300 ms pause)", ms(phases.rest), share(phases.rest - kPauseAfterPageMs), "", ""});
@@ -579,10 +628,10 @@ int Main() {
   std::printf("wine_result run_vs_plain_client=%.2f run_ms=%.1f plain_ms=%.1f peak_ws_mb=%.1f "
               "leak_kb_per_20_runs=%.0f handles_before=%lu handles_after=%lu windows_before=%lu windows_after=%lu "
               "objects_alive=%ld census=%s engine_vs_object=%.2f pattern_object_on_engines=%.2f run_vs_objects_alone=%.2f "
-              "same_phones=%s\n",
+              "same_phones=%s tarpit_4mb_vs_1mb=%.2f tarpit_1mb_ms=%.1f tarpit_1mb_object_ms=%.1f\n",
               ratio, bestRun, bestPlain, peakMb, leakKb, handlesBefore, handlesAfter, before.windows,
               after.windows, census.alive, censusWorks ? "yes" : "no", engineVsObject, patternObjectOnEngines, runVsObjects,
-              samePhones ? "yes" : "no");
+              samePhones ? "yes" : "no", tarpitGrowth, tarpitBuiltInMs[1], tarpitPlatformMs[1]);
   std::fflush(stdout);
   DestroyAllProgramWindows();
   return 0;

@@ -111,6 +111,13 @@ const Difference kEightAndNine{
 const Difference kClassEscapeEndingARange{
     "a class escape at the end of a range makes the dash a character, as at its start; Wine's refuses the pattern",
     L"0+3:a-1; => [a-1]", L"fails"};
+const Difference kBackReferenceRule{
+    "\\n is a back reference when at least n groups begin before it, \\nm to n with m after it, else octal; "
+    "Wine's, as ECMAScript: to any group of the pattern, \\11 octal",
+    L"0+4:\u0001aa1|a; => [\u0001aa1] a\t", L"5+2:a\t|a; => \u0001aa1 [a\t]"};
+const Difference kBackReferenceRuleOctal{
+    "the same rule: with one group before them \\10 and \\18 refer to it, here in another alternative",
+    L"0+2:aa|a; 7+1:8|-; => [aa] a\b \u0001[8]", L"0+2:aa|a; 4+1:\b|-; 6+2:\u00018|-; => [aa] a[\b] [\u00018]"};
 const Difference kEmptyMatchesAll{
     "with Global an empty match is followed by a search one character further on, as in ECMAScript; Wine's never returns",
     L"0+0:; 1+2:xx; 3+0:; 4+0:; => -a--b-", {}};
@@ -148,7 +155,12 @@ const Row kRows[] = {
     {"two-digit group numbers", L"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)(k)", L"abcdefghijk", "g", L"$11|$10|$1|$12|$011"},
     {"escapes", L"\\x41\\u00E9\\101\\cJ\\x4\\q\\(\\.\\/", L"A\u00E9A\nx4q(./", "g", L"[$&]"},
     {"\\u with fewer digits", L"\\u00", L"u00", "g", L"[$&]", &kShortUnicodeEscape},
-    {"back references and octal escapes", L"(a)\\1|\\10|\\18", L"aa a\b \u00018", "g", L"[$&]"},
+    {"back references and octal escapes", L"(a)\\1|\\10|\\18", L"aa a\b \u00018", "g", L"[$&]", &kBackReferenceRuleOctal},
+    {"a back reference before its group, and two digits", L"\\1(a)\\11", L"\u0001aa1 a\t", "g", L"[$&]", &kBackReferenceRule},
+    {"back references after a repeat and in another alternative", L"(?:(a)|b)+\\1|(?:(c)|d\\2)+", L"aba cdc", "g", L"[$&]"},
+    {"an empty capture of an earlier round", L"(?:b(a?)|c)+", L"bc", "g", L"[$1]"},
+    {"a quantifier after an anchor", L"^*a|$+", L"a", "g", L"x"},
+    {"a control escape of a digit or _ in a class", L"[\\c1\\c_]", L"\u0011\u001F \\ c 1 _", "g", L"[$&]"},
     {"\\8", L"\\8", L"8", "g", L"[$&]", &kEightAndNine},
     {"braces and brackets that are characters", L"a{,2}b{2}c{1,}|\\]|\\}|]|}", L"a{,2}bbcc]}", "g", L"[$&]"},
     {"the empty class, the class of all and no class names", L"[]a|[^]|[[:alpha:]]", L"ab:]", "g", L"[$&]"},
@@ -293,6 +305,31 @@ TEST(PatternEngines, TheProgramsPatternsOverGeneratedPagesGiveTheSameOnBothEngin
   EXPECT_EQ(builtIn.GetSubMatchText(5000, 1), "/l/4999.html");
   EXPECT_EQ(builtIn.UsedEngine(), RegexObject::Engine::kBuiltIn);
   EXPECT_EQ(platform.UsedEngine(), RegexObject::Engine::kPlatform);
+}
+
+// The run's link search hands the pattern object each line only up to its last closing: the same
+// links as the whole page, on either engine (one "." takes the carriage return, one does not).
+TEST(PatternEngines, TheRunsLinkSearchFindsTheLinksOfTheWholePage) {
+  std::vector<std::string> pages = GeneratedPages();
+  std::string openings;
+  for (int i = 0; i < 200; ++i) openings += "<a class=\"list-item\" href=\"/l/";
+  pages.push_back("<a class=\"list-item\" href=\"/l/1\">" + openings + "\r<a class=\"list-item\" href=\"/l/2\">\r" +
+                  openings + "\n<a class=\"list-item\" href=\"/l/cr\r3\">" + openings);
+  const auto links = [](RegexObject& regex) {
+    std::vector<std::string> found;
+    for (int i = 1; i <= regex.GetMatchCount(); ++i) found.push_back(regex.GetSubMatchText(i, 1));
+    return found;
+  };
+  for (const auto engine : {RegexObject::Engine::kPlatform, RegexObject::Engine::kBuiltIn}) {
+    for (size_t p = 0; p < pages.size(); ++p) {
+      SCOPED_TRACE("page " + std::to_string(p) + (engine == RegexObject::Engine::kBuiltIn ? ", built-in" : ""));
+      RegexObject whole(engine), cut(engine);
+      ASSERT_TRUE(whole.Search(kLinkPattern, pages[p]));
+      LinkSearch(cut).Search(pages[p]);
+      EXPECT_EQ(links(cut), links(whole));
+      if (p + 1 == pages.size()) EXPECT_GE(whole.GetMatchCount(), 2);
+    }
+  }
 }
 
 }  // namespace

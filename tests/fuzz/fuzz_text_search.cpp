@@ -1,4 +1,4 @@
-// FindText and GetTextBetween against the plain rule, on arbitrary bytes.
+// FindText, GetTextBetween and CutAfterLastClosings against the plain rule, on arbitrary bytes.
 #include <cstdlib>
 
 #include "harvest/text_search.h"
@@ -20,5 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string value = GetTextBetween(text, startMarker, endMarker, position);
   const std::string expected = reference::GetTextBetween(text, startMarker, endMarker, expectedPosition);
   if (value != expected || position != expectedPosition) std::abort();
+
+  // Line ends: the one-byte characters of the end marker that the closing (the start marker) does not hold.
+  std::string lineEnds;
+  for (const char c : endMarker) {
+    if (!IsLeadByte(c) && startMarker.find(c) == std::string_view::npos) lineEnds += c;
+  }
+  const std::string cut = CutAfterLastClosings(std::string(text), startMarker, lineEnds);
+  if (cut != reference::CutAfterLastClosings(text, startMarker, lineEnds)) std::abort();
   return 0;
 }

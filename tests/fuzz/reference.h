@@ -50,6 +50,25 @@ inline std::string GetTextBetween(std::string_view text, std::string_view startM
   return value;
 }
 
+// Every line cut after its last closing: one character at a time, a line ended by a one-byte
+// character of lineEnds.
+inline std::string CutAfterLastClosings(std::string_view text, std::string_view closing, std::string_view lineEnds) {
+  if (closing.empty()) return std::string(text);
+  std::string kept, line;
+  std::size_t lineKept = 0;
+  for (std::size_t at = 0; at < text.size(); at += IsLeadByte(text[at]) ? 2 : 1) {
+    if (!IsLeadByte(text[at]) && lineEnds.find(text[at]) != std::string_view::npos) {
+      kept += line.substr(0, lineKept) + text[at];
+      line.clear();
+      lineKept = 0;
+      continue;
+    }
+    if (text.substr(at).starts_with(closing)) lineKept = line.size() + closing.size();
+    line += text.substr(at, IsLeadByte(text[at]) ? 2 : 1);
+  }
+  return kept + line.substr(0, lineKept);
+}
+
 // The page count: full-width forms of ASCII mapped, then the leading decimal number.
 inline double ReadPageCount(std::string_view text) {
   std::string mapped;

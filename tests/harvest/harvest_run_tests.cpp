@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "harvest/harvest_run.h"
 #include "tests/harvest/request_doubles.h"
 #include "tests/harvest/run_fixture.h"
+#include "tests/support/stand_ins.h"
 #include "tests/support/test_support.h"
 
 namespace harvester {
@@ -142,6 +144,35 @@ TEST_F(HarvestRunTest, TheListsDrawTheirChangesAgainAfterARun) {
   ClickStart();
   ASSERT_EQ(Lines().size(), 6u);
   EXPECT_TRUE(drawsAnAddedLine());
+}
+
+// A list page whose last line holds 1 MB of link openings that never close, after real links:
+// every listing's lines, and the run over within 2 s of the page's arrival, on either engine.
+TEST_F(HarvestRunTest, AnUnclosedLineOfLinkOpeningsCostsTheRunLittleOnEitherEngine) {
+  std::string page = ListPage({"/l/1.html", "/l/2.html"}) + "\n";
+  while (page.size() < (1u << 20)) page += "<a class=\"list-item\" href=\"/l/";
+  server_.Route("/l/1.html", Page(Listing(L"一", L"甲", {"1"})));
+  server_.Route("/l/2.html", Page(Listing(L"二", L"乙", {"2"})));
+  std::atomic<ULONGLONG> arrived{0};
+  server_.SetHandler([&](const testing::RecordedRequest&) {
+    arrived = GetTickCount64();
+    return Page(page);
+  });
+  for (const bool builtIn : {false, true}) {
+    SCOPED_TRACE(builtIn ? "built-in engine" : "the platform's object");
+    std::optional<testing::ClassStandIn> withoutPlatformObject;
+    if (builtIn) withoutPlatformObject.emplace(L"VBScript.RegExp", [](ComPtr<IDispatch>) { return nullptr; });
+    ComObject platform;
+    EXPECT_EQ(Create(platform, "VBScript.RegExp"), !builtIn);
+    SendMessageW(Hwnd(kResultList), LB_RESETCONTENT, 0, 0);
+    ClickStart();
+    const double seconds = static_cast<double>(GetTickCount64() - arrived) / 1000.0;
+    std::printf("%s: the run ended %.2f s after the list page arrived\n", builtIn ? "built-in" : "platform", seconds);
+    const std::vector<std::string> expected = {"联系人：甲", "标题文本：一", "电话：1",
+                                               "联系人：乙", "标题文本：二", "电话：2"};
+    EXPECT_EQ(Lines(), expected);
+    EXPECT_LT(seconds, 2.0);
+  }
 }
 
 // Reads a control of the GUI thread from another thread; the run's waits for responses

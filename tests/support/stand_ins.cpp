@@ -34,6 +34,7 @@ class StandInFactory : public IClassFactory {
     const HRESULT hr = real_->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(real.Put()));
     if (FAILED(hr)) return hr;
     IDispatch* standIn = makeStandIn_(std::move(real));
+    if (!standIn) return CLASS_E_CLASSNOTAVAILABLE;
     const HRESULT asked = standIn->QueryInterface(riid, object);
     standIn->Release();
     return asked;

@@ -46,7 +46,8 @@ class ForwardingDispatch : public IDispatch {
 
 // While it lives, every object this process makes of the ProgID's class is the stand-in that
 // makeStandIn makes around a real object of the class (made by the class's own factory, which
-// is taken before the stand-in's is registered in its place). makeStandIn returns one reference.
+// is taken before the stand-in's is registered in its place). makeStandIn returns one reference,
+// or nullptr: then the class cannot be created, as on a system without it.
 class ClassStandIn {
  public:
   using MakeStandIn = std::function<IDispatch*(ComPtr<IDispatch> real)>;
