@@ -5,10 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "automation/regex_object.h"
 #include "harvest/run_host.h"
 
 namespace harvester {
+
+class RegexObject;
 
 // The fixed texts of the run: the patterns its pattern object searches with, the markers it
 // cuts listings with, the prefixes of its result lines, and its pause after each list page.

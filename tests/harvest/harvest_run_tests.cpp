@@ -18,6 +18,7 @@
 #include "app/layout.h"
 #include "app/main_window.h"
 #include "app/harvest_window.h"
+#include "automation/com_object.h"
 #include "harvest/harvest_run.h"
 #include "tests/harvest/request_doubles.h"
 #include "tests/harvest/run_fixture.h"
