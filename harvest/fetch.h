@@ -29,11 +29,11 @@ class ResponseWaitBound {
 
 // Makes a fresh request object in requestObject (the old one is released only once the new
 // one exists), sends the GET with the mobile browser's headers and returns the body bytes,
-// empty when none arrived within kResponseWaitMs. When shouldStop
-// answers true the fetch is given up at once, with empty bytes; it is asked at least every
-// 100 ms of the wait, also while messages keep arriving. While it waits, the messages of the
-// thread are dispatched at least every 100 ms (the quit message stays queued), whatever the
-// request object's own wait does with them.
+// empty when none arrived within kResponseWaitMs. When shouldStop answers true the fetch is
+// given up at once, with empty bytes; it is asked at least every 100 ms of the wait, also while
+// messages keep arriving. While it waits, the messages of the thread are dispatched at least
+// every 100 ms (the quit message stays queued), whatever the request object's own wait does
+// with them.
 Bytes FetchPage(ComObject& requestObject, std::string_view url, const StopQuery& shouldStop = {});
 // The same fetch, its body left in the array the request object answered with (no bytes when
 // none arrived): the page is not copied out of it.
