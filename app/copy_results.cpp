@@ -40,7 +40,7 @@ DWORD PutUnicodeText(HWND owner, std::wstring_view text) {
   if (const DWORD error = OpenClipboardSoon(owner)) return error;
   DWORD error = 0;
   if (!EmptyClipboard() || !SetClipboardData(CF_UNICODETEXT, memory.Get()))
-    error = GetLastError();
+    error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;  // a failure, whatever it says
   else
     static_cast<void>(memory.Release());  // the clipboard's now
   CloseClipboard();
