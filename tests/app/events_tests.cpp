@@ -118,14 +118,6 @@ std::wstring ClipboardText() {
   return text;
 }
 
-void HoldKeys(BYTE control, BYTE shift) {
-  BYTE keys[256];
-  GetKeyboardState(keys);
-  keys[VK_CONTROL] = control;
-  keys[VK_SHIFT] = shift;
-  SetKeyboardState(keys);
-}
-
 // Ctrl+C and Ctrl+S in whichever control has the focus, and the result list's context menu
 // worked with the keys as a user works it: they copy every line or open the save dialog.
 TEST_F(EventsTest, CtrlKeysAndTheListMenuCopyAllLinesOrSave) {
@@ -146,13 +138,13 @@ TEST_F(EventsTest, CtrlKeysAndTheListMenuCopyAllLinesOrSave) {
     for (WPARAM key : keys) PostMessageW(Named(names::kResultList).hwnd, WM_KEYDOWN, key, 1);
     PumpFor(200);
   };
-  auto ctrl = [this](const char* control, WPARAM key, BYTE shift = 0) {
-    HoldKeys(0x80, shift);
+  auto ctrl = [this](const char* control, WPARAM key, bool shift = false) {
+    testing::HoldKeys(true, shift);
     Post(control, WM_KEYDOWN, key, 1);
   };
   const Way ways[] = {
       {"Ctrl+C in the instruction box", [&] { ctrl(names::kInstructionBox, 'C'); }, all, 0},
-      {"Ctrl+Shift+C", [&] { ctrl(names::kResultList, 'C', 0x80); }, L"", 0},
+      {"Ctrl+Shift+C", [&] { ctrl(names::kResultList, 'C', true); }, L"", 0},
       {"Ctrl+S on the start button", [&] { ctrl(names::kStartButton, 'S'); }, L"", 1},
       {"the menu's first entry", [&] { menu({VK_DOWN, VK_RETURN}); }, all, 0},
       {"the menu's second entry", [&] { menu({VK_DOWN, VK_DOWN, VK_RETURN}); }, L"", 1},
@@ -165,7 +157,7 @@ TEST_F(EventsTest, CtrlKeysAndTheListMenuCopyAllLinesOrSave) {
     CloseClipboard();
     g_dialogsShown = 0;
     way.act();
-    HoldKeys(0, 0);
+    testing::HoldKeys(false);
     EXPECT_EQ(ClipboardText(), way.clipboard);
     EXPECT_EQ(g_dialogsShown, way.dialogs);
     ASSERT_TRUE(IsWindow(window_->hwnd));  // Escape closed the menu, not the window
@@ -192,9 +184,9 @@ TEST_F(EventsTest, CopyWhileTheClipboardIsHeldSaysSo) {
     CloseClipboard();
   });
   WaitForSingleObject(opened.Get(), 10000);
-  HoldKeys(0x80, 0);
+  testing::HoldKeys(true);
   Post(names::kResultList, WM_KEYDOWN, 'C', 1);
-  HoldKeys(0, 0);
+  testing::HoldKeys(false);
   SetEvent(done.Get());
   holder.join();
   SetSaveFailureFunction(nullptr);

@@ -258,16 +258,12 @@ TEST_F(HarvestRunTest, InputDuringARunStartsNothingThenOrLater) {
     }
   });
   SetFocus(start);
-  BYTE keys[256];
-  GetKeyboardState(keys);
-  keys[VK_CONTROL] = 0x80;
-  SetKeyboardState(keys);
+  testing::HoldKeys(true);
   const DWORD clipboard = GetClipboardSequenceNumber();
   ClickStart();
   user.join();
   PumpFor(300);
-  keys[VK_CONTROL] = 0;
-  SetKeyboardState(keys);
+  testing::HoldKeys(false);
   EXPECT_EQ(server_.RequestCount(), 4u);  // two list pages and their listings: one run
   EXPECT_EQ(g_dialogsShown.load(), 0);
   EXPECT_EQ(GetClipboardSequenceNumber(), clipboard);

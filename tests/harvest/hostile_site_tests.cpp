@@ -188,20 +188,13 @@ DWORD HandleCount() {
   DWORD count = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
   std::vector<std::uint8_t> table(1 << 16);
-  for (int tries = 0; tries < 8; ++tries) {
-    ULONG needed = 0;
-    const NTSTATUS status = NtQuerySystemInformation(SystemHandleInformation, table.data(),
-                                                     static_cast<ULONG>(table.size()), &needed);
-    if (status == static_cast<NTSTATUS>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
-      table.resize(std::max<size_t>(table.size() * 2, needed));
-      continue;
-    }
-    if (status < 0) break;
-    const auto* handles = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(table.data());
-    for (ULONG i = 0; i < handles->Count; ++i) count += handles->Handle[i].OwnerPid == GetCurrentProcessId();
-    if (count != 0) return count;
-    break;
-  }
+  NTSTATUS status;  // grown while too small (STATUS_INFO_LENGTH_MISMATCH), up to 64 MB
+  while ((status = NtQuerySystemInformation(SystemHandleInformation, table.data(), static_cast<ULONG>(table.size()),
+                                            nullptr)) == static_cast<NTSTATUS>(0xC0000004L) && table.size() < (1u << 26))
+    table.resize(table.size() * 2);
+  const auto* handles = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(table.data());
+  for (ULONG i = 0; status >= 0 && i < handles->Count; ++i) count += handles->Handle[i].OwnerPid == GetCurrentProcessId();
+  if (count != 0) return count;
   for (ULONG_PTR value = 4; value < (1u << 18); value += 4) {
     DWORD flags;
     if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;

@@ -77,6 +77,14 @@ std::wstring TemporaryFileName(const wchar_t* prefix) {
   return path;
 }
 
+void HoldKeys(bool control, bool shift) {
+  BYTE keys[256];
+  GetKeyboardState(keys);
+  keys[VK_CONTROL] = control ? 0x80 : 0;
+  keys[VK_SHIFT] = shift ? 0x80 : 0;
+  SetKeyboardState(keys);
+}
+
 bool RunningOnWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }

@@ -26,6 +26,9 @@ std::string WindowText(HWND hwnd);
 // Pumps this thread's messages (with the program's pre-translation) for about ms milliseconds.
 void PumpFor(DWORD ms);
 
+// Sets this thread's keyboard state as if Ctrl (and Shift) were held down, or released.
+void HoldKeys(bool control, bool shift = false);
+
 // True under Wine (its ntdll has wine_get_version), whose platform objects differ from Windows' here and there.
 bool RunningOnWine();
 

@@ -215,10 +215,8 @@ const CutCase kCutCases[] = {
     {"each line up to its last closing, a line without one emptied", "a\">b\">c\nd\n\">", "\n", "a\">b\">\n\n\">"},
     {"a carriage return that ends no line", "a\">x\ry\">z\r\n", "\n", "a\">x\ry\">\n"},
     {"carriage returns that end lines", "a\">x\ry\">z\r\n", "\n\r", "a\">\ry\">\r\n"},
-    {"no line ends: the text up to its last closing", "a\">\nb", "", "a\">"},
     {"a closing on a second byte is none", "a\xB0\">\n", "\n", "\n"},
     {"a line end on a second byte ends no line", "a\xB0\nb\">c", "\n", "a\xB0\nb\">"},
-    {"the empty text", "", "\n", ""},
 };
 
 TEST(CutAfterLastClosings, Table) {
